@@ -1,0 +1,7 @@
+#!/usr/bin/env bash
+# Builds the package into .venv and prints the report of the bundled example payload.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+scripts/venv.sh
+exec .venv/bin/python examples/render.py examples/payload.json

@@ -1,0 +1,49 @@
+// Multi-phase initialisation shared by our extension modules.
+//
+// Each module is created and executed once per process, in one interpreter:
+//  - create refuses a second interpreter and hands back the existing module
+//    object, so removing the module from sys.modules and importing it again
+//    gives the same object;
+//  - exec runs the module body once; running it again for the same object does
+//    nothing, for another object it fails; a failed body forgets the module so
+//    that a later import starts afresh.
+#pragma once
+
+#include "binding/ref.hpp"
+
+namespace tavrin {
+
+struct ModuleSpec {
+  const char *full_name;   // dotted name, e.g. "tavrin.amazon.scraper"
+  const char *short_name;  // the name in the module definition
+  void (*body)(PyObject *module);
+};
+
+class ModuleLifecycle {
+ public:
+  explicit constexpr ModuleLifecycle(ModuleSpec spec) : spec_(spec) {}
+
+  PyObject *create(PyObject *import_spec) noexcept;
+  int exec(PyObject *module) noexcept;
+
+ private:
+  void check_single_interpreter();
+  Ref new_module(PyObject *import_spec);
+  void run_body(PyObject *module);
+
+  ModuleSpec spec_;
+  PyObject *module_ = nullptr;
+  PY_INT64_T interpreter_id_ = -1;
+};
+
+template <ModuleLifecycle &lifecycle>
+PyObject *create_slot(PyObject *import_spec, PyModuleDef *) {
+  return lifecycle.create(import_spec);
+}
+
+template <ModuleLifecycle &lifecycle>
+int exec_slot(PyObject *module) {
+  return lifecycle.exec(module);
+}
+
+}  // namespace tavrin

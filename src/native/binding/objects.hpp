@@ -1,0 +1,78 @@
+// Thin, throwing wrappers for the Python operations the steps perform on
+// payload objects. They keep Python's semantics (subclass methods are
+// honoured, exceptions propagate) and take the direct route for exact types.
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+
+#include "binding/ref.hpp"
+
+namespace tavrin {
+
+// A compile-time string usable as a template argument: py_str<"answers">().
+template <std::size_t N>
+struct Literal {
+  char text[N];
+  constexpr Literal(const char (&source)[N]) { std::copy_n(source, N, text); }
+};
+
+// An interned str for a literal, made once and kept for the life of the
+// process (the modules live as long as their single interpreter).
+template <Literal L>
+PyObject *py_str() {
+  static PyObject *const object = owned(PyUnicode_InternFromString(L.text)).release();
+  return object;
+}
+
+// type(object).__name__, for messages.
+const char *type_name(PyObject *object);
+
+inline bool is_true(PyObject *object) { return check(PyObject_IsTrue(object)) != 0; }
+
+inline Ref to_str(PyObject *object) { return owned(PyObject_Str(object)); }
+
+inline Ref new_list(Py_ssize_t size = 0) { return owned(PyList_New(size)); }
+
+inline void append(PyObject *list, PyObject *item) { check(PyList_Append(list, item)); }
+
+inline Ref new_dict() { return owned(PyDict_New()); }
+
+inline void set_item(PyObject *dict, PyObject *key, PyObject *value) {
+  check(PyDict_SetItem(dict, key, value));
+}
+
+// `mapping[key]` for an exact dict, giving None when missing.
+Ref dict_lookup(PyObject *dict, PyObject *key);
+
+// `mapping.get(key)`: the dict lookup for an exact dict, otherwise a call of
+// the object's own `get` method.
+Ref get(PyObject *mapping, PyObject *key);
+
+// `object.name()`.
+inline Ref call_method(PyObject *object, PyObject *name) {
+  return owned(PyObject_CallMethodNoArgs(object, name));
+}
+
+// `separator.join(iterable)`, with str.join's own errors.
+inline Ref join(PyObject *separator, PyObject *iterable) {
+  return owned(PyUnicode_Join(separator, iterable));
+}
+
+// The result test for a value handed on from another method: it must be
+// exactly `type` or None, else TypeError "Expected <name>, got <type>".
+Ref expect_result(Ref value, PyTypeObject *type);
+
+// Calls `visit(item)` (item borrowed for the call) for every element of
+// `iterable`, with the iteration protocol of a Python for loop.
+template <class Visit>
+void for_each(PyObject *iterable, Visit &&visit) {
+  Ref iterator = owned(PyObject_GetIter(iterable));
+  while (PyObject *raw = PyIter_Next(iterator.get())) {
+    Ref item = Ref::steal(raw);
+    visit(item.get());
+  }
+  if (PyErr_Occurred()) throw_error();
+}
+
+}  // namespace tavrin

@@ -1,0 +1,97 @@
+// Ownership and error signalling over the CPython C API.
+//
+// Every API call that returns a new reference is wrapped at once in `Ref`
+// (through `owned`), so no path can leak it or release it twice. A failed call
+// throws `PyErrorSet`, meaning "a Python exception is set"; the boundary where
+// Python calls into us (`boundary`) turns it back into NULL or -1.
+#pragma once
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include <new>
+#include <utility>
+
+namespace tavrin {
+
+// The one error signal: the Python error indicator is set.
+struct PyErrorSet {};
+
+[[noreturn]] inline void throw_error() { throw PyErrorSet{}; }
+
+// Sets a Python exception and throws.
+[[noreturn]] void raise(PyObject *type, const char *format, ...);
+
+// An owned (strong) reference; releases it when it goes out of scope.
+class Ref {
+ public:
+  Ref() noexcept = default;
+  Ref(const Ref &other) noexcept : ptr_(other.ptr_) { Py_XINCREF(ptr_); }
+  Ref(Ref &&other) noexcept : ptr_(other.ptr_) { other.ptr_ = nullptr; }
+  ~Ref() { Py_XDECREF(ptr_); }
+
+  Ref &operator=(Ref other) noexcept {
+    std::swap(ptr_, other.ptr_);
+    return *this;
+  }
+
+  // Takes over a new reference that must not be NULL.
+  static Ref steal(PyObject *ptr) noexcept { return Ref(ptr); }
+  // Takes a new strong reference to a borrowed object.
+  static Ref borrow(PyObject *ptr) noexcept {
+    Py_XINCREF(ptr);
+    return Ref(ptr);
+  }
+
+  PyObject *get() const noexcept { return ptr_; }
+  PyObject *release() noexcept { return std::exchange(ptr_, nullptr); }
+  explicit operator bool() const noexcept { return ptr_ != nullptr; }
+
+ private:
+  explicit Ref(PyObject *ptr) noexcept : ptr_(ptr) {}
+  PyObject *ptr_ = nullptr;
+};
+
+// Wraps the result of an API call returning a new reference; NULL means error.
+inline Ref owned(PyObject *new_ref) {
+  if (!new_ref) throw_error();
+  return Ref::steal(new_ref);
+}
+
+// Checks an API call returning -1 on error.
+inline int check(int status) {
+  if (status < 0) throw_error();
+  return status;
+}
+
+inline Ref none() { return Ref::borrow(Py_None); }
+inline Ref boolean(bool value) { return Ref::borrow(value ? Py_True : Py_False); }
+
+// The entry from Python into C++: runs `body`, converting the error signal
+// (and allocation failures) into a NULL result.
+template <class Body>
+PyObject *boundary(Body &&body) noexcept {
+  try {
+    return body().release();
+  } catch (const PyErrorSet &) {
+    return nullptr;
+  } catch (const std::bad_alloc &) {
+    return PyErr_NoMemory();
+  }
+}
+
+// As `boundary`, for slots that report failure as -1.
+template <class Body>
+int status_boundary(Body &&body) noexcept {
+  try {
+    body();
+    return 0;
+  } catch (const PyErrorSet &) {
+    return -1;
+  } catch (const std::bad_alloc &) {
+    PyErr_NoMemory();
+    return -1;
+  }
+}
+
+}  // namespace tavrin

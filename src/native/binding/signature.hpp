@@ -1,0 +1,63 @@
+// Declarative signatures and the one argument checker of every method.
+//
+// A method's parameters are listed with their annotation texts; the check a
+// parameter gets follows from its annotation:
+//   dict, str, list, list[...]  exactly that built-in type (no subclass, no None)
+//   int                         converted with int() when it is a number
+//   bool                        its truth value
+//   anything else (Any)         not tested
+#pragma once
+
+#include <array>
+#include <span>
+#include <string_view>
+
+#include "binding/ref.hpp"
+
+namespace tavrin {
+
+enum class Check : unsigned char { Any, Dict, Str, List, Int, Truth };
+
+constexpr Check check_for(std::string_view annotation) {
+  if (annotation == "dict") return Check::Dict;
+  if (annotation == "str") return Check::Str;
+  if (annotation == "int") return Check::Int;
+  if (annotation == "bool") return Check::Truth;
+  if (annotation == "list" || annotation.starts_with("list[")) return Check::List;
+  return Check::Any;
+}
+
+struct Param {
+  const char *name;
+  const char *annotation;
+  bool keyword_only = false;
+};
+
+// `params` excludes the leading `self`, which every method takes.
+struct Signature {
+  const char *name;
+  std::span<const Param> params;
+};
+
+inline constexpr std::size_t kMaxParams = 3;
+
+// The checked arguments of one call. Values are borrowed from the caller,
+// except the results of int() conversions, which are held here.
+class Arguments {
+ public:
+  PyObject *self() const { return values_[0]; }
+  // The parameters after self, in signature order.
+  PyObject *const *params() const { return values_.data() + 1; }
+
+ private:
+  friend void parse_arguments(const Signature &, PyObject *const *, size_t, PyObject *, Arguments &);
+  std::array<PyObject *, kMaxParams + 1> values_{};
+  std::array<Ref, kMaxParams + 1> held_{};
+};
+
+// Binds a vectorcall (self first) to `signature`, then converts and tests the
+// values; raises the interpreter's argument TypeErrors.
+void parse_arguments(const Signature &signature, PyObject *const *args, size_t nargsf, PyObject *kwnames,
+                     Arguments &out);
+
+}  // namespace tavrin

@@ -1,0 +1,73 @@
+#include "binding/text.hpp"
+
+#include "binding/objects.hpp"
+
+namespace tavrin {
+
+Py_ssize_t StrView::find(Py_UCS4 ch, Span span) const {
+  for (Py_ssize_t i = span.begin; i < span.end; ++i)
+    if ((*this)[i] == ch) return i;
+  return -1;
+}
+
+bool StrView::equals(Span span, const char *ascii) const {
+  Py_ssize_t i = span.begin;
+  for (; *ascii; ++ascii, ++i)
+    if (i >= span.end || (*this)[i] != static_cast<unsigned char>(*ascii)) return false;
+  return i == span.end;
+}
+
+bool StrView::starts_with(Span span, const char *ascii) const {
+  Py_ssize_t i = span.begin;
+  for (; *ascii; ++ascii, ++i)
+    if (i >= span.end || (*this)[i] != static_cast<unsigned char>(*ascii)) return false;
+  return true;
+}
+
+TextWriter::TextWriter(Py_ssize_t expected_length) {
+  _PyUnicodeWriter_Init(&writer_);
+  writer_.min_length = expected_length;
+}
+
+TextWriter::~TextWriter() {
+  if (!finished_) _PyUnicodeWriter_Dealloc(&writer_);
+}
+
+void TextWriter::write(PyObject *str, Span span) {
+  if (!span.empty()) check(_PyUnicodeWriter_WriteSubstring(&writer_, str, span.begin, span.end));
+}
+
+void TextWriter::write(PyObject *str) { check(_PyUnicodeWriter_WriteStr(&writer_, str)); }
+
+void TextWriter::write_char(Py_UCS4 ch) { check(_PyUnicodeWriter_WriteChar(&writer_, ch)); }
+
+void TextWriter::write_ascii(const char *ascii, Py_ssize_t length) {
+  check(_PyUnicodeWriter_WriteASCIIString(&writer_, ascii, length));
+}
+
+Ref TextWriter::finish() {
+  finished_ = true;
+  return owned(_PyUnicodeWriter_Finish(&writer_));
+}
+
+Ref concat(std::initializer_list<PyObject *> pieces) {
+  Py_ssize_t length = 0;
+  for (PyObject *piece : pieces) length += PyUnicode_GET_LENGTH(piece);
+  TextWriter writer(length);
+  for (PyObject *piece : pieces) writer.write(piece);
+  return writer.finish();
+}
+
+Ref empty_str() { return Ref::borrow(py_str<"">()); }
+
+Ref trimmed_text(PyObject *value) { return is_true(value) ? str_stripped(value) : empty_str(); }
+
+Ref str_stripped(PyObject *value) {
+  if (PyUnicode_CheckExact(value)) return strip(value);
+  Ref text = to_str(value);
+  // __str__ may hand back a str subclass, whose own strip() then applies.
+  if (!PyUnicode_CheckExact(text.get())) return call_method(text.get(), py_str<"strip">());
+  return strip(text.get());
+}
+
+}  // namespace tavrin

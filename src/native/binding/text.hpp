@@ -1,0 +1,121 @@
+// Text semantics shared by every step, read straight from the interpreter's
+// own string storage (1-, 2- or 4-byte kinds) without converting to UTF-8.
+//
+// Whitespace is exactly Python's str.isspace() set, so stripping here equals
+// str.strip() / str.rstrip() without arguments.
+#pragma once
+
+#include <initializer_list>
+
+#include "binding/ref.hpp"
+
+namespace tavrin {
+
+inline bool is_space(Py_UCS4 ch) { return Py_UNICODE_ISSPACE(ch); }
+
+// str.splitlines() line boundaries ("\r\n" is handled by the caller).
+inline bool is_line_break(Py_UCS4 ch) { return Py_UNICODE_ISLINEBREAK(ch); }
+
+// A half-open range of code point positions.
+struct Span {
+  Py_ssize_t begin = 0;
+  Py_ssize_t end = 0;
+  bool empty() const { return begin >= end; }
+  Py_ssize_t size() const { return end - begin; }
+};
+
+// A read-only view of an exact str.
+class StrView {
+ public:
+  explicit StrView(PyObject *str)
+      : kind_(PyUnicode_KIND(str)), data_(PyUnicode_DATA(str)), size_(PyUnicode_GET_LENGTH(str)) {}
+
+  Py_ssize_t size() const { return size_; }
+  Span all() const { return {0, size_}; }
+  Py_UCS4 operator[](Py_ssize_t index) const { return PyUnicode_READ(kind_, data_, index); }
+
+  Span strip(Span span) const { return rstrip(lstrip(span)); }
+  Span lstrip(Span span) const {
+    while (span.begin < span.end && is_space((*this)[span.begin])) ++span.begin;
+    return span;
+  }
+  Span rstrip(Span span) const {
+    while (span.end > span.begin && is_space((*this)[span.end - 1])) --span.end;
+    return span;
+  }
+  bool is_blank(Span span) const { return strip(span).empty(); }
+  // Position of the first `ch` in `span`, or -1.
+  Py_ssize_t find(Py_UCS4 ch, Span span) const;
+  // Does `span` hold exactly the ASCII text `ascii`?
+  bool equals(Span span, const char *ascii) const;
+  bool starts_with(Span span, const char *ascii) const;
+
+ private:
+  int kind_;
+  const void *data_;
+  Py_ssize_t size_;
+};
+
+// A new str for part of `str` (the object itself when the span covers it).
+inline Ref substring(PyObject *str, Span span) {
+  return owned(PyUnicode_Substring(str, span.begin, span.end));
+}
+
+// str.strip() and str.rstrip() of an exact str.
+inline Ref strip(PyObject *str) { return substring(str, StrView(str).strip({0, PyUnicode_GET_LENGTH(str)})); }
+inline Ref rstrip(PyObject *str) { return substring(str, StrView(str).rstrip({0, PyUnicode_GET_LENGTH(str)})); }
+
+// str(value).strip(), honouring a str subclass that __str__ may return.
+Ref str_stripped(PyObject *value);
+
+// The one way a payload value is read as text: a false value gives "", any
+// other value is converted with str(); the result is stripped.
+Ref trimmed_text(PyObject *value);
+
+// "" as a shared object.
+Ref empty_str();
+
+// Builds a new str piece by piece, in the narrowest storage kind that holds it.
+class TextWriter {
+ public:
+  explicit TextWriter(Py_ssize_t expected_length = 0);
+  ~TextWriter();
+  TextWriter(const TextWriter &) = delete;
+  TextWriter &operator=(const TextWriter &) = delete;
+
+  void write(PyObject *str, Span span);
+  void write(PyObject *str);
+  void write_char(Py_UCS4 ch);
+  void write_ascii(const char *ascii, Py_ssize_t length);
+  Ref finish();
+
+ private:
+  _PyUnicodeWriter writer_;
+  bool finished_ = false;
+};
+
+// The pieces (each a str) joined without separator.
+Ref concat(std::initializer_list<PyObject *> pieces);
+
+// Calls `visit(Span line)` for every line of `text` as str.splitlines()
+// (without kept ends) splits it.
+template <class Visit>
+void for_each_splitline(const StrView &text, Visit &&visit) {
+  Py_ssize_t start = 0;
+  const Py_ssize_t size = text.size();
+  Py_ssize_t pos = 0;
+  while (pos < size) {
+    Py_UCS4 ch = text[pos];
+    if (!is_line_break(ch)) {
+      ++pos;
+      continue;
+    }
+    visit(Span{start, pos});
+    ++pos;
+    if (ch == '\r' && pos < size && text[pos] == '\n') ++pos;
+    start = pos;
+  }
+  if (start < size) visit(Span{start, size});
+}
+
+}  // namespace tavrin

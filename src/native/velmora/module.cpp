@@ -1,0 +1,69 @@
+// The module tavrin.amazon_rufus.services.velmora: executing it binds `re`,
+// `Any` and the class `Velmora`, made by calling type() with the methods.
+#include "binding/imports.hpp"
+#include "binding/module_lifecycle.hpp"
+#include "binding/objects.hpp"
+#include "velmora/method_table.hpp"
+
+namespace velmora {
+namespace {
+
+using namespace tavrin;
+
+constexpr const char *kModuleName = "tavrin.amazon_rufus.services.velmora";
+constexpr const char *kClassName = "Velmora";
+
+Ref make_class_namespace(PyObject *module_name) {
+  Ref ns = new_dict();
+  check(PyDict_SetItemString(ns.get(), "__module__", module_name));
+  Ref qualname = owned(PyUnicode_FromString(kClassName));
+  check(PyDict_SetItemString(ns.get(), "__qualname__", qualname.get()));
+  Ref doc = owned(PyUnicode_FromString("将 Rufus 全量结果投影为前端风格的终端报告。"));
+  check(PyDict_SetItemString(ns.get(), "__doc__", doc.get()));
+  for (const MethodDef &def : kMethods) {
+    Ref method = make_method(def, kClassName, module_name);
+    check(PyDict_SetItemString(ns.get(), def.signature.name, method.get()));
+  }
+  return ns;
+}
+
+void execute(PyObject *module) {
+  PyObject *globals = PyModule_GetDict(module);
+  Ref re = import_module("re");
+  check(PyDict_SetItemString(globals, "re", re.get()));
+  Ref any = import_from("typing", "Any", globals);
+  check(PyDict_SetItemString(globals, "Any", any.get()));
+
+  Ref module_name = owned(PyUnicode_FromString(kModuleName));
+  Ref ns = make_class_namespace(module_name.get());
+  Ref name = owned(PyUnicode_FromString(kClassName));
+  Ref bases = owned(PyTuple_New(0));
+  Ref cls = owned(PyObject_CallFunctionObjArgs(reinterpret_cast<PyObject *>(&PyType_Type), name.get(), bases.get(),
+                                               ns.get(), nullptr));
+  check(PyDict_SetItemString(globals, kClassName, cls.get()));
+}
+
+ModuleLifecycle lifecycle({kModuleName, "velmora", execute});
+
+PyModuleDef_Slot slots[] = {
+    {Py_mod_create, reinterpret_cast<void *>(&create_slot<lifecycle>)},
+    {Py_mod_exec, reinterpret_cast<void *>(&exec_slot<lifecycle>)},
+    {0, nullptr},
+};
+
+PyModuleDef definition = {
+    PyModuleDef_HEAD_INIT,
+    "velmora",
+    "Amazon Rufus 答案报告格式化服务。",
+    0,
+    nullptr,
+    slots,
+    nullptr,
+    nullptr,
+    nullptr,
+};
+
+}  // namespace
+}  // namespace velmora
+
+PyMODINIT_FUNC PyInit_velmora() { return PyModuleDef_Init(&velmora::definition); }
