@@ -1,0 +1,73 @@
+"""Shared test helpers: reference-leak checks and fresh interpreters."""
+
+from __future__ import annotations
+
+import gc
+import os
+import subprocess
+import sys
+import textwrap
+from collections.abc import Callable
+from typing import Any
+
+# A call leaks when the interpreter keeps more allocated blocks after many
+# repetitions than a few stray caches explain.
+_WARMUP = 30
+_ROUNDS = 4
+_CALLS_PER_ROUND = 300
+_ALLOWED_GROWTH = 30
+
+
+def _call_once(func: Callable[[], Any], raises: type[BaseException] | tuple[type[BaseException], ...] | None) -> None:
+    if raises is None:
+        func()
+        return
+    try:
+        func()
+    except raises:
+        return
+    raise AssertionError(f"{func!r} did not raise {raises!r}")
+
+
+def assert_no_leak(
+    func: Callable[[], Any],
+    raises: type[BaseException] | tuple[type[BaseException], ...] | None = None,
+) -> None:
+    """Run `func` many times; fail when sys.getallocatedblocks() keeps growing.
+
+    With `raises`, every call must raise that exception (the error path is
+    what is being checked).
+    """
+    for _ in range(_WARMUP):
+        _call_once(func, raises)
+    gc.collect()
+    counts = []
+    for _ in range(_ROUNDS):
+        for _ in range(_CALLS_PER_ROUND):
+            _call_once(func, raises)
+        gc.collect()
+        counts.append(sys.getallocatedblocks())
+    growth = counts[-1] - counts[0]
+    assert growth <= _ALLOWED_GROWTH, f"allocated blocks grew by {growth} over {_CALLS_PER_ROUND * (_ROUNDS - 1)} calls: {counts}"
+
+
+def run_python(code: str, *, env: dict[str, str] | None = None, cwd: str | None = None) -> subprocess.CompletedProcess[str]:
+    """Run `code` in a fresh interpreter of the running Python."""
+    full_env = dict(os.environ)
+    if env:
+        full_env.update(env)
+    return subprocess.run(
+        [sys.executable, "-c", textwrap.dedent(code)],
+        capture_output=True,
+        text=True,
+        env=full_env,
+        cwd=cwd,
+        timeout=120,
+    )
+
+
+def check_python(code: str, **kwargs: Any) -> str:
+    """Run `code` in a fresh interpreter; fail with its stderr unless it exits 0."""
+    result = run_python(code, **kwargs)
+    assert result.returncode == 0, f"exit {result.returncode}\nstdout:\n{result.stdout}\nstderr:\n{result.stderr}"
+    return result.stdout
