@@ -46,4 +46,15 @@ int exec_slot(PyObject *module) {
   return lifecycle.exec(module);
 }
 
+// The slots of a module definition run by `lifecycle`.
+template <ModuleLifecycle &lifecycle>
+inline PyModuleDef_Slot module_slots[] = {
+    {Py_mod_create, reinterpret_cast<void *>(&create_slot<lifecycle>)},
+    {Py_mod_exec, reinterpret_cast<void *>(&exec_slot<lifecycle>)},
+    // The create step refuses every interpreter but the first itself, with its
+    // own message; the interpreter's coarser check would pre-empt it.
+    {Py_mod_multiple_interpreters, Py_MOD_PER_INTERPRETER_GIL_SUPPORTED},
+    {0, nullptr},
+};
+
 }  // namespace tavrin

@@ -1,0 +1,99 @@
+"""Every call between steps goes through self: overrides take effect wherever they live."""
+
+import pytest
+
+from support import assert_no_leak
+from tavrin.amazon_rufus.services.velmora import Velmora
+
+PAYLOAD = {"answers": [{"summaryText": "S"}], "questions": ["Q"]}
+PLAIN = "## 第 1 题：Q\n\n### 总结\n\nS"
+
+
+def test_subclass_override():
+    class Shouting(Velmora):
+        def _question_at(self, questions, index):
+            return super()._question_at(questions, index).upper() + "!"
+
+    assert Shouting().format_data(PAYLOAD) == "## 第 1 题：Q!\n\n### 总结\n\nS"
+
+
+def test_instance_attribute_takes_effect_for_that_instance_only():
+    velmora = Velmora()
+    velmora._collapse_blank_lines = lambda text: "instance:" + text[:4]
+    assert velmora.format_data(PAYLOAD) == "instance:## 第"
+    assert Velmora().format_data(PAYLOAD) == PLAIN
+
+
+def test_class_entry_replaced_and_restored():
+    class Local(Velmora):
+        pass
+
+    original = Velmora._format_section
+    Local._format_section = lambda self, index, answer, question: f"section {index}"
+    try:
+        assert Local().format_data(PAYLOAD) == "section 1"
+    finally:
+        del Local._format_section
+    assert Local._format_section is original
+    assert Local().format_data(PAYLOAD) == PLAIN
+
+
+def test_override_on_a_base_class_reaches_subclasses_created_before():
+    class Base(Velmora):
+        pass
+
+    class Child(Base):
+        pass
+
+    child = Child()
+    assert child.format_data(PAYLOAD) == PLAIN
+    Base._extract_questions = lambda self, data: ["from base"]
+    assert child.format_data(PAYLOAD) == "## 第 1 题：from base\n\n### 总结\n\nS"
+
+
+def test_override_with_a_non_callable_fails_like_python():
+    class Broken(Velmora):
+        _format_section = 5
+
+    with pytest.raises(TypeError, match="'int' object is not callable"):
+        Broken().format_data(PAYLOAD)
+
+
+def test_override_via_getattr_of_a_property():
+    class Property(Velmora):
+        @property
+        def _question_at(self):
+            return lambda questions, index: "from property"
+
+    assert Property().format_data(PAYLOAD) == "## 第 1 题：from property\n\n### 总结\n\nS"
+
+
+def test_static_and_class_method_overrides():
+    class Static(Velmora):
+        @staticmethod
+        def _question_at(questions, index):
+            return "static"
+
+        @classmethod
+        def _collapse_blank_lines(cls, text):
+            return cls.__name__ + ":" + text
+
+    assert Static().format_data(PAYLOAD).startswith("Static:## 第 1 题：static")
+
+
+def test_override_that_is_another_native_method():
+    class Swapped(Velmora):
+        _question_at = Velmora._collapse_blank_lines
+
+    with pytest.raises(TypeError, match=r"_collapse_blank_lines\(\) takes exactly 2 positional arguments \(3 given\)"):
+        Swapped().format_data(PAYLOAD)
+
+
+def test_overrides_do_not_leak():
+    class Chain(Velmora):
+        def _format_section(self, index, answer, question):
+            return super()._format_section(index, answer, question)
+
+    velmora = Chain()
+    velmora._extract_questions = lambda data: ["instance"]
+    assert_no_leak(lambda: velmora.format_data(PAYLOAD))
