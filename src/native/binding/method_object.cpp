@@ -8,8 +8,7 @@ namespace tavrin {
 namespace {
 
 struct MethodObject {
-  PyObject_HEAD
-  vectorcallfunc vectorcall;
+  PyObject_HEAD vectorcallfunc vectorcall;
   const MethodDef *def;
   PyObject *name;
   PyObject *qualname;

@@ -19,8 +19,9 @@ void warn_on_version_mismatch(const char *full_name) {
   const int minor = static_cast<int>((Py_Version >> 16) & 0xFF);
   if (major == PY_MAJOR_VERSION && minor == PY_MINOR_VERSION) return;
   char message[200];
-  PyOS_snprintf(message, sizeof message, "compile time Python version %d.%d of module '%.100s' %s runtime version %d.%d",
-                PY_MAJOR_VERSION, PY_MINOR_VERSION, full_name, "does not match", major, minor);
+  PyOS_snprintf(message, sizeof message,
+                "compile time Python version %d.%d of module '%.100s' %s runtime version %d.%d", PY_MAJOR_VERSION,
+                PY_MINOR_VERSION, full_name, "does not match", major, minor);
   check(PyErr_WarnEx(PyExc_RuntimeWarning, message, 1));
 }
 

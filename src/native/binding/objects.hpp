@@ -38,9 +38,7 @@ inline void append(PyObject *list, PyObject *item) { check(PyList_Append(list, i
 
 inline Ref new_dict() { return owned(PyDict_New()); }
 
-inline void set_item(PyObject *dict, PyObject *key, PyObject *value) {
-  check(PyDict_SetItem(dict, key, value));
-}
+inline void set_item(PyObject *dict, PyObject *key, PyObject *value) { check(PyDict_SetItem(dict, key, value)); }
 
 // `mapping[key]` for an exact dict, giving None when missing.
 Ref dict_lookup(PyObject *dict, PyObject *key);
@@ -50,14 +48,10 @@ Ref dict_lookup(PyObject *dict, PyObject *key);
 Ref get(PyObject *mapping, PyObject *key);
 
 // `object.name()`.
-inline Ref call_method(PyObject *object, PyObject *name) {
-  return owned(PyObject_CallMethodNoArgs(object, name));
-}
+inline Ref call_method(PyObject *object, PyObject *name) { return owned(PyObject_CallMethodNoArgs(object, name)); }
 
 // `separator.join(iterable)`, with str.join's own errors.
-inline Ref join(PyObject *separator, PyObject *iterable) {
-  return owned(PyUnicode_Join(separator, iterable));
-}
+inline Ref join(PyObject *separator, PyObject *iterable) { return owned(PyUnicode_Join(separator, iterable)); }
 
 // The result test for a value handed on from another method: it must be
 // exactly `type` or None, else TypeError "Expected <name>, got <type>".

@@ -60,10 +60,14 @@ Ref to_int(const char *param, PyObject *value) {
 
 PyTypeObject *exact_type_for(Check check) {
   switch (check) {
-    case Check::Dict: return &PyDict_Type;
-    case Check::Str: return &PyUnicode_Type;
-    case Check::List: return &PyList_Type;
-    default: return nullptr;
+    case Check::Dict:
+      return &PyDict_Type;
+    case Check::Str:
+      return &PyUnicode_Type;
+    case Check::List:
+      return &PyList_Type;
+    default:
+      return nullptr;
   }
 }
 

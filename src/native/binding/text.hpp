@@ -57,9 +57,7 @@ class StrView {
 };
 
 // A new str for part of `str` (the object itself when the span covers it).
-inline Ref substring(PyObject *str, Span span) {
-  return owned(PyUnicode_Substring(str, span.begin, span.end));
-}
+inline Ref substring(PyObject *str, Span span) { return owned(PyUnicode_Substring(str, span.begin, span.end)); }
 
 // str.strip() and str.rstrip() of an exact str.
 inline Ref strip(PyObject *str) { return substring(str, StrView(str).strip({0, PyUnicode_GET_LENGTH(str)})); }
