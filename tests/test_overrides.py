@@ -97,3 +97,45 @@ def test_overrides_do_not_leak():
     velmora = Chain()
     velmora._extract_questions = lambda data: ["instance"]
     assert_no_leak(lambda: velmora.format_data(PAYLOAD))
+
+
+def test_changes_between_calls_take_effect_at_once():
+    class Local(Velmora):
+        pass
+
+    velmora = Local()
+    assert velmora.format_data(PAYLOAD) == PLAIN
+    velmora._question_at = lambda questions, index: "instance"
+    assert velmora.format_data(PAYLOAD) == "## 第 1 题：instance\n\n### 总结\n\nS"
+    del velmora._question_at
+    assert velmora.format_data(PAYLOAD) == PLAIN
+    Local._question_at = lambda self, questions, index: "class"
+    assert velmora.format_data(PAYLOAD) == "## 第 1 题：class\n\n### 总结\n\nS"
+    del Local._question_at
+    assert velmora.format_data(PAYLOAD) == PLAIN
+
+
+def test_changing_the_instance_class_takes_effect():
+    class Other(Velmora):
+        def _question_at(self, questions, index):
+            return "other"
+
+    velmora = Velmora()
+    assert velmora.format_data(PAYLOAD) == PLAIN
+    velmora.__class__ = Other
+    assert velmora.format_data(PAYLOAD) == "## 第 1 题：other\n\n### 总结\n\nS"
+
+
+def test_override_set_by_a_payload_callback_during_the_call():
+    velmora = Velmora()
+
+    class Sneaky:
+        def __bool__(self):
+            velmora._format_recommended_asins = lambda raw_items: ["- injected"]
+            return True
+
+        def __str__(self):
+            return "S"
+
+    report = velmora.format_data({"answers": [{"summaryText": Sneaky()}]})
+    assert "### 推荐 ASIN\n\n- injected" in report

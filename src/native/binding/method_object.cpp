@@ -25,7 +25,8 @@ PyObject *method_vectorcall(PyObject *callable, PyObject *const *args, size_t na
   if (Py_EnterRecursiveCall(" while calling a Python object")) return nullptr;
   PyObject *result = boundary([&] {
     Arguments arguments;
-    parse_arguments(def.signature, args, nargsf, kwnames, arguments);
+    arguments.bind(def.signature, args, nargsf, kwnames);
+    arguments.check(def.signature);
     return def.body(arguments.self(), arguments.params());
   });
   Py_LeaveRecursiveCall();

@@ -73,22 +73,21 @@ PyTypeObject *exact_type_for(Check check) {
 
 }  // namespace
 
-void parse_arguments(const Signature &signature, PyObject *const *args, size_t nargsf, PyObject *kwnames,
-                     Arguments &out) {
+void Arguments::bind(const Signature &signature, PyObject *const *args, size_t nargsf, PyObject *kwnames) {
   const std::size_t total = signature.params.size() + 1;
   std::size_t positional = total;
   while (positional > 1 && param_keyword_only(signature, positional - 1)) --positional;
 
   const auto given = static_cast<std::size_t>(PyVectorcall_NARGS(nargsf));
   if (given > positional) raise_count(signature, static_cast<Py_ssize_t>(positional), static_cast<Py_ssize_t>(given));
-  for (std::size_t i = 0; i < given; ++i) out.values_[i] = args[i];
+  for (std::size_t i = 0; i < given; ++i) values_[i] = args[i];
 
   PyObject *const *kwvalues = args + given;
   Py_ssize_t unmatched = kwnames ? PyTuple_GET_SIZE(kwnames) : 0;
   for (std::size_t i = given; i < total; ++i) {
     PyObject *value = find_keyword(kwnames, kwvalues, param_name(signature, i));
     if (value) {
-      out.values_[i] = value;
+      values_[i] = value;
       --unmatched;
     } else if (i < positional) {
       raise_count(signature, static_cast<Py_ssize_t>(positional), static_cast<Py_ssize_t>(i));
@@ -96,23 +95,31 @@ void parse_arguments(const Signature &signature, PyObject *const *args, size_t n
   }
   if (unmatched > 0) raise_bad_keyword(signature, given, kwnames);
   for (std::size_t i = positional; i < total; ++i)
-    if (!out.values_[i])
+    if (!values_[i])
       raise(PyExc_TypeError, "%s() needs keyword-only argument %s", signature.name, param_name(signature, i));
+}
 
-  // Conversions first, then type tests, each in parameter order.
-  for (std::size_t i = 1; i < total; ++i) {
-    const Param &param = signature.params[i - 1];
-    if (check_for(param.annotation) != Check::Int || PyLong_CheckExact(out.values_[i])) continue;
-    out.held_[i] = to_int(param.name, out.values_[i]);
-    out.values_[i] = out.held_[i].get();
+void Arguments::bind_in_order(PyObject *self, std::span<PyObject *const> params) {
+  values_[0] = self;
+  for (std::size_t i = 0; i < params.size(); ++i) values_[i + 1] = params[i];
+}
+
+void Arguments::check(const Signature &signature) {
+  const std::size_t count = signature.params.size();
+  for (std::size_t i = 0; i < count; ++i) {
+    const Param &param = signature.params[i];
+    PyObject *&value = values_[i + 1];
+    if (param.check != Check::Int || PyLong_CheckExact(value)) continue;
+    held_[i + 1] = to_int(param.name, value);
+    value = held_[i + 1].get();
   }
-  for (std::size_t i = 1; i < total; ++i) {
-    const Param &param = signature.params[i - 1];
-    const Check check = check_for(param.annotation);
-    if (PyTypeObject *exact = exact_type_for(check)) {
-      if (Py_TYPE(out.values_[i]) != exact) raise_incorrect_type(param.name, exact->tp_name, out.values_[i]);
-    } else if (check == Check::Truth) {
-      out.values_[i] = is_true(out.values_[i]) ? Py_True : Py_False;
+  for (std::size_t i = 0; i < count; ++i) {
+    const Param &param = signature.params[i];
+    PyObject *&value = values_[i + 1];
+    if (PyTypeObject *exact = exact_type_for(param.check)) {
+      if (Py_TYPE(value) != exact) raise_incorrect_type(param.name, exact->tp_name, value);
+    } else if (param.check == Check::Truth) {
+      value = is_true(value) ? Py_True : Py_False;
     }
   }
 }

@@ -28,9 +28,13 @@ constexpr Check check_for(std::string_view annotation) {
 }
 
 struct Param {
+  constexpr Param(const char *name, const char *annotation, bool keyword_only = false)
+      : name(name), annotation(annotation), keyword_only(keyword_only), check(check_for(annotation)) {}
+
   const char *name;
   const char *annotation;
-  bool keyword_only = false;
+  bool keyword_only;
+  Check check;
 };
 
 // `params` excludes the leading `self`, which every method takes.
@@ -41,23 +45,25 @@ struct Signature {
 
 inline constexpr std::size_t kMaxParams = 3;
 
-// The checked arguments of one call. Values are borrowed from the caller,
+// The arguments of one call, self first. Values are borrowed from the caller,
 // except the results of int() conversions, which are held here.
 class Arguments {
  public:
+  // Binds a vectorcall to `signature`; raises the interpreter's TypeErrors
+  // for wrong counts and keywords.
+  void bind(const Signature &signature, PyObject *const *args, size_t nargsf, PyObject *kwnames);
+  // Takes values already in signature order (a call made from C++).
+  void bind_in_order(PyObject *self, std::span<PyObject *const> params);
+  // Conversions first, then type tests, each in parameter order.
+  void check(const Signature &signature);
+
   PyObject *self() const { return values_[0]; }
   // The parameters after self, in signature order.
   PyObject *const *params() const { return values_.data() + 1; }
 
  private:
-  friend void parse_arguments(const Signature &, PyObject *const *, size_t, PyObject *, Arguments &);
   std::array<PyObject *, kMaxParams + 1> values_{};
   std::array<Ref, kMaxParams + 1> held_{};
 };
-
-// Binds a vectorcall (self first) to `signature`, then converts and tests the
-// values; raises the interpreter's argument TypeErrors.
-void parse_arguments(const Signature &signature, PyObject *const *args, size_t nargsf, PyObject *kwnames,
-                     Arguments &out);
 
 }  // namespace tavrin

@@ -1,6 +1,8 @@
 #include "velmora/self_call.hpp"
 
 #include <array>
+#include <cstdint>
+#include <span>
 
 #include "binding/objects.hpp"
 #include "velmora/method_table.hpp"
@@ -11,6 +13,7 @@ namespace {
 using tavrin::owned;
 
 constexpr auto kStepCount = static_cast<std::size_t>(Step::count);
+static_assert(kStepCount <= 32, "the dispatch mask holds one bit per step");
 
 PyObject *step_name(Step step) {
   static const std::array<PyObject *, kStepCount> names = [] {
@@ -22,24 +25,84 @@ PyObject *step_name(Step step) {
   return names[static_cast<std::size_t>(step)];
 }
 
-Ref call_method(PyObject *name, PyObject *const *argv, std::size_t count, PyObject *kwnames) {
-  const std::size_t positional = count - (kwnames ? static_cast<std::size_t>(PyTuple_GET_SIZE(kwnames)) : 0);
-  return owned(PyObject_VectorcallMethod(name, argv, positional, kwnames));
+std::uint32_t step_bit(Step step) { return std::uint32_t{1} << static_cast<unsigned>(step); }
+
+// Which steps a type still resolves to our own method objects. Attribute
+// lookup on the type is what Python would do for an instance of it, as long
+// as the type keeps the generic __getattribute__.
+std::uint32_t compute_native_steps(PyTypeObject *type) {
+  if (type->tp_getattro != PyObject_GenericGetAttr) return 0;
+  std::uint32_t native = 0;
+  for (std::size_t i = 0; i < kStepCount; ++i) {
+    const auto step = static_cast<Step>(i);
+    PyObject *found = _PyType_Lookup(type, step_name(step));
+    if (found && tavrin::method_def_of(found) == &kMethods[i]) native |= step_bit(step);
+  }
+  return native;
+}
+
+// The per-type dispatch decision, cached under the type's version tag: the
+// interpreter gives a type a new tag whenever it or a base class changes.
+// Entries are written under the GIL only.
+struct DispatchEntry {
+  PyTypeObject *type = nullptr;
+  unsigned int version = 0;
+  std::uint32_t native = 0;
+};
+
+std::uint32_t native_steps(PyTypeObject *type) {
+  static std::array<DispatchEntry, 16> cache{};
+  if (type->tp_version_tag == 0 && !PyUnstable_Type_AssignVersionTag(type)) return compute_native_steps(type);
+  DispatchEntry &entry = cache[(reinterpret_cast<std::uintptr_t>(type) >> 4) % cache.size()];
+  if (entry.type != type || entry.version != type->tp_version_tag)
+    entry = {type, type->tp_version_tag, compute_native_steps(type)};
+  return entry.native;
+}
+
+// Does the instance's own __dict__ hold `name` (which would win over a method)?
+bool instance_shadows(PyObject *self, PyObject *name) {
+  PyTypeObject *type = Py_TYPE(self);
+  if (!(type->tp_flags & Py_TPFLAGS_MANAGED_DICT) && type->tp_dictoffset == 0) return false;
+  tavrin::Ref dict = owned(PyObject_GenericGetDict(self, nullptr));
+  if (PyDict_GET_SIZE(dict.get()) == 0) return false;
+  return tavrin::check(PyDict_Contains(dict.get(), name)) != 0;
+}
+
+bool resolves_to_own_step(PyObject *self, Step step) {
+  return (native_steps(Py_TYPE(self)) & step_bit(step)) && !instance_shadows(self, step_name(step));
+}
+
+// The step's C++ body, called as its method object would call it.
+Ref call_directly(PyObject *self, Step step, std::span<PyObject *const> params) {
+  const tavrin::MethodDef &def = method_def(step);
+  tavrin::Arguments arguments;
+  arguments.bind_in_order(self, params);
+  arguments.check(def.signature);
+  return def.body(self, arguments.params());
+}
+
+Ref call_through_lookup(PyObject *self, Step step, std::span<PyObject *const> params, PyObject *kwnames) {
+  std::array<PyObject *, tavrin::kMaxParams + 1> argv{self};
+  for (std::size_t i = 0; i < params.size(); ++i) argv[i + 1] = params[i];
+  const std::size_t keywords = kwnames ? static_cast<std::size_t>(PyTuple_GET_SIZE(kwnames)) : 0;
+  return owned(PyObject_VectorcallMethod(step_name(step), argv.data(), params.size() + 1 - keywords, kwnames));
+}
+
+Ref dispatch(PyObject *self, Step step, std::span<PyObject *const> params, PyObject *kwnames) {
+  if (resolves_to_own_step(self, step)) return call_directly(self, step, params);
+  return call_through_lookup(self, step, params, kwnames);
 }
 
 }  // namespace
 
 Ref call(PyObject *self, Step step, std::initializer_list<PyObject *> args) {
-  std::array<PyObject *, tavrin::kMaxParams + 1> argv{self};
-  std::size_t count = 1;
-  for (PyObject *arg : args) argv[count++] = arg;
-  return call_method(step_name(step), argv.data(), count, nullptr);
+  return dispatch(self, step, std::span<PyObject *const>(args.begin(), args.size()), nullptr);
 }
 
 Ref call_format_link_items(PyObject *self, PyObject *raw_items, bool include_source) {
   static PyObject *const kwnames = owned(Py_BuildValue("(s)", "include_source")).release();
-  PyObject *argv[] = {self, raw_items, include_source ? Py_True : Py_False};
-  return call_method(step_name(Step::format_link_items), argv, 3, kwnames);
+  PyObject *const params[] = {raw_items, include_source ? Py_True : Py_False};
+  return dispatch(self, Step::format_link_items, params, kwnames);
 }
 
 }  // namespace velmora
