@@ -12,11 +12,15 @@ Ref imported_module(PyObject *name) {
   return Ref::steal(module);
 }
 
+// A lookup that raises counts as a missing attribute: the import function
+// then runs, and the attribute read after it turns any failure into "cannot
+// import name" instead of letting the lookup's own exception escape.
 bool has_attribute(PyObject *object, PyObject *name) {
   PyObject *value = nullptr;
-  int found = check(PyObject_GetOptionalAttr(object, name, &value));
+  int found = PyObject_GetOptionalAttr(object, name, &value);
+  if (found < 0) PyErr_Clear();
   Py_XDECREF(value);
-  return found != 0;
+  return found > 0;
 }
 
 Ref module_for_from_import(PyObject *module_name, PyObject *name, PyObject *globals) {

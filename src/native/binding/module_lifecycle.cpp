@@ -25,14 +25,30 @@ void warn_on_version_mismatch(const char *full_name) {
   check(PyErr_WarnEx(PyExc_RuntimeWarning, message, 1));
 }
 
-void enter_sys_modules(PyObject *module, const char *full_name) {
+// Returns whether the module had to enter itself (no importer had done so).
+bool enter_sys_modules(PyObject *module, const char *full_name) {
   PyObject *modules = PyImport_GetModuleDict();
   PyObject *existing = nullptr;
   if (check(PyDict_GetItemStringRef(modules, full_name, &existing)) != 0) {
     Py_DECREF(existing);
-    return;
+    return false;
   }
   check(PyDict_SetItemString(modules, full_name, module));
+  return true;
+}
+
+// Takes back the entry of a module whose body failed, so that a later import
+// finds nothing and starts again, as the import system does for its own entry.
+// The body's exception stays the one reported.
+void leave_sys_modules(PyObject *module, const char *full_name) noexcept {
+  PyObject *pending = PyErr_GetRaisedException();
+  PyObject *modules = PyImport_GetModuleDict();
+  PyObject *current = nullptr;
+  if (PyDict_GetItemStringRef(modules, full_name, &current) > 0 && current == module)
+    PyDict_DelItemString(modules, full_name);
+  Py_XDECREF(current);
+  PyErr_Clear();
+  PyErr_SetRaisedException(pending);
 }
 
 }  // namespace
@@ -69,8 +85,13 @@ PyObject *ModuleLifecycle::create(PyObject *import_spec) noexcept {
 
 void ModuleLifecycle::run_body(PyObject *module) {
   warn_on_version_mismatch(spec_.full_name);
-  enter_sys_modules(module, spec_.full_name);
-  spec_.body(module);
+  const bool entered = enter_sys_modules(module, spec_.full_name);
+  try {
+    spec_.body(module);
+  } catch (...) {
+    if (entered) leave_sys_modules(module, spec_.full_name);
+    throw;
+  }
 }
 
 int ModuleLifecycle::exec(PyObject *module) noexcept {
