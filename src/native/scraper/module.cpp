@@ -27,19 +27,13 @@ void execute(PyObject *module) {
 
 ModuleLifecycle lifecycle({kModuleName, "scraper", execute});
 
-PyModuleDef_Slot slots[] = {
-    {Py_mod_create, reinterpret_cast<void *>(&create_slot<lifecycle>)},
-    {Py_mod_exec, reinterpret_cast<void *>(&exec_slot<lifecycle>)},
-    {0, nullptr},
-};
-
 PyModuleDef definition = {
     PyModuleDef_HEAD_INIT,
     "scraper",
     "amazon scraper 兼容导出。",
     0,
     nullptr,
-    slots,
+    module_slots<lifecycle>,
     nullptr,
     nullptr,
     nullptr,
