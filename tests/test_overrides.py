@@ -126,6 +126,32 @@ def test_changing_the_instance_class_takes_effect():
     assert velmora.format_data(PAYLOAD) == "## 第 1 题：other\n\n### 总结\n\nS"
 
 
+def test_getattribute_override_sees_every_step_lookup():
+    looked_up = []
+
+    class Watching(Velmora):
+        def __getattribute__(self, name):
+            looked_up.append(name)
+            return super().__getattribute__(name)
+
+    Watching().format_data(PAYLOAD)
+    assert looked_up == [
+        "format_data",
+        "_extract_questions",
+        "_normalize_question_list",
+        "_question_at",
+        "_format_section",
+        "_format_product_links",
+        "_format_link_items",
+        "_format_answer_body",
+        "_build_answer_blocks",
+        "_render_blocks",
+        "_format_recommended_asins",
+        "_format_link_items",
+        "_collapse_blank_lines",
+    ]
+
+
 def test_override_set_by_a_payload_callback_during_the_call():
     velmora = Velmora()
 
