@@ -110,3 +110,23 @@ def test_method_attributes_are_read_only_but_extra_attributes_allowed():
     method.note = "kept"
     assert method.__dict__ == {"note": "kept"}
     del method.note
+
+
+@pytest.mark.parametrize(("name", "annotations", "doc"), METHODS)
+def test_signature_through_class_and_instance(name, annotations, doc):
+    unbound = inspect.signature(getattr(Velmora, name))
+    bound = inspect.signature(getattr(Velmora(), name))
+    expected = [(param, annotation) for param, annotation in annotations.items() if param != "return"]
+    assert [(p.name, p.annotation) for p in bound.parameters.values()] == expected
+    assert list(unbound.parameters) == ["self"] + [param for param, _ in expected]
+    assert unbound.return_annotation == bound.return_annotation == annotations["return"]
+    keyword_only = [p.name for p in unbound.parameters.values() if p.kind is inspect.Parameter.KEYWORD_ONLY]
+    assert keyword_only == (["include_source"] if name == "_format_link_items" else [])
+
+
+def test_help_shows_signature_and_docstring():
+    import pydoc
+
+    text = pydoc.plain(pydoc.render_doc(Velmora))
+    assert "format_data(self, data: 'dict') -> 'str'" in text
+    assert "格式化 manager 返回的完整数据。" in text

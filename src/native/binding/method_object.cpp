@@ -80,8 +80,41 @@ PyMemberDef method_members[] = {
     {nullptr, 0, 0, 0, nullptr},
 };
 
+Ref make_parameter(PyObject *parameter_class, const char *name, const char *kind, const char *annotation) {
+  Ref args = owned(Py_BuildValue("(s)", name));
+  Ref kwargs = owned(Py_BuildValue("{s:O}", "kind", owned(PyObject_GetAttrString(parameter_class, kind)).get()));
+  if (annotation) {
+    Ref text = owned(PyUnicode_FromString(annotation));
+    check(PyDict_SetItemString(kwargs.get(), "annotation", text.get()));
+  }
+  return owned(PyObject_Call(parameter_class, args.get(), kwargs.get()));
+}
+
+// inspect.Signature of the method, with the annotation texts, made on demand
+// so that inspect.signature() and help() describe it like a function.
+Ref make_signature(const MethodDef &def) {
+  Ref inspect = owned(PyImport_ImportModule("inspect"));
+  Ref parameter_class = owned(PyObject_GetAttrString(inspect.get(), "Parameter"));
+  Ref parameters = new_list();
+  append(parameters.get(), make_parameter(parameter_class.get(), "self", "POSITIONAL_OR_KEYWORD", nullptr).get());
+  for (const Param &param : def.signature.params) {
+    const char *kind = param.keyword_only ? "KEYWORD_ONLY" : "POSITIONAL_OR_KEYWORD";
+    append(parameters.get(), make_parameter(parameter_class.get(), param.name, kind, param.annotation).get());
+  }
+  Ref signature_class = owned(PyObject_GetAttrString(inspect.get(), "Signature"));
+  Ref returns = owned(PyUnicode_FromString(def.returns));
+  Ref args = owned(PyTuple_Pack(1, parameters.get()));
+  Ref kwargs = owned(Py_BuildValue("{s:O}", "return_annotation", returns.get()));
+  return owned(PyObject_Call(signature_class.get(), args.get(), kwargs.get()));
+}
+
+PyObject *method_signature(PyObject *self, void *) {
+  return boundary([&] { return make_signature(*as_method(self)->def); });
+}
+
 PyGetSetDef method_getset[] = {
     {"__dict__", PyObject_GenericGetDict, PyObject_GenericSetDict, nullptr, nullptr},
+    {"__signature__", method_signature, nullptr, nullptr, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
