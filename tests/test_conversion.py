@@ -104,15 +104,6 @@ def test_dict_subclass_get_is_honoured(velmora):
     assert velmora._to_structured_blocks([Defaulting(kind="list_item")]) == [{"type": "list_item", "text": "from get"}]
 
 
-def test_kind_is_compared_with_python_equality(velmora):
-    class Kind(str):
-        pass
-
-    assert velmora._to_structured_blocks([{"kind": Kind("list_item"), "text": "x"}]) == [
-        {"type": "list_item", "text": "x"}
-    ]
-
-
 @pytest.mark.parametrize(
     ("blocks", "error", "message"),
     [

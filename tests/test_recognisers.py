@@ -117,11 +117,6 @@ def test_parse_pipe_row(velmora, line, expected):
     assert velmora._parse_pipe_row(line) == expected
 
 
-def test_parse_pipe_row_returns_a_new_list_each_time(velmora):
-    first = velmora._parse_pipe_row("a | b")
-    assert first is not velmora._parse_pipe_row("a | b")
-
-
 @pytest.mark.parametrize(
     ("cells", "expected"),
     [

@@ -134,12 +134,6 @@ def test_code_fences(velmora, source, blocks):
     assert velmora._build_text_fallback_blocks(source) == blocks
 
 
-def test_result_is_new_every_call(velmora):
-    first = velmora._build_text_fallback_blocks("- a")
-    first[0]["text"] = "changed"
-    assert velmora._build_text_fallback_blocks("- a") == [item("a")]
-
-
 def test_text_argument_must_be_a_str(velmora):
     with pytest.raises(TypeError, match=r"^Argument 'text' has incorrect type \(expected str, got NoneType\)$"):
         velmora._build_text_fallback_blocks(None)
