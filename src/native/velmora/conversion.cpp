@@ -1,12 +1,90 @@
-// Intermediate blocks converted into structured blocks.
-// Not built yet: every step here returns an empty result.
+// Intermediate blocks of parsed text turned into structured blocks, so that
+// parsed text is assembled and rendered like the blocks an answer carries.
 #include "binding/objects.hpp"
+#include "binding/text.hpp"
 #include "velmora/self_call.hpp"
 
 namespace velmora {
 
 using namespace tavrin;
 
-Ref to_structured_blocks(PyObject *, Args) { return new_list(); }
+namespace {
+
+// mapping.get(key, fallback): a lookup for an exact dict, otherwise the
+// object's own get method.
+Ref get_or(PyObject *mapping, PyObject *key, PyObject *fallback) {
+  if (!PyDict_CheckExact(mapping))
+    return owned(PyObject_CallMethodObjArgs(mapping, py_str<"get">(), key, fallback, nullptr));
+  PyObject *value = nullptr;
+  if (check(PyDict_GetItemRef(mapping, key, &value)) == 0) return Ref::borrow(fallback);
+  return Ref::steal(value);
+}
+
+bool equals(PyObject *value, PyObject *text) { return check(PyObject_RichCompareBool(value, text, Py_EQ)); }
+
+Ref list_or_empty(Ref value) { return PyList_Check(value.get()) ? value : new_list(); }
+
+// {"type": type, "text": text}
+Ref structured_block(PyObject *type, PyObject *text) {
+  Ref block = new_dict();
+  set_item(block.get(), py_str<"type">(), type);
+  set_item(block.get(), py_str<"text">(), text);
+  return block;
+}
+
+// One "table_row" block that shares `cells` with the table it came from.
+void append_table_row(PyObject *out, PyObject *cells) {
+  Ref text = join(py_str<" | ">(), cells);
+  Ref block = structured_block(py_str<"table_row">(), text.get());
+  set_item(block.get(), py_str<"cells">(), cells);
+  append(out, block.get());
+}
+
+// The header line always gives a row, even an empty one; body rows that are
+// not lists are skipped.
+void append_table(PyObject *out, PyObject *table) {
+  Ref header = list_or_empty(get(table, py_str<"header">()));
+  Ref rows = list_or_empty(get(table, py_str<"rows">()));
+  append_table_row(out, header.get());
+  for_each(rows.get(), [&](PyObject *row) {
+    if (PyList_Check(row)) append_table_row(out, row);
+  });
+}
+
+void append_text_block(PyObject *out, PyObject *type, PyObject *source) {
+  Ref text = get_or(source, py_str<"text">(), py_str<"">());
+  append(out, structured_block(type, text.get()).get());
+}
+
+void append_heading(PyObject *out, PyObject *heading) {
+  static PyObject *const default_level = owned(PyLong_FromLong(2)).release();
+  Ref text = get_or(heading, py_str<"text">(), py_str<"">());
+  Ref level = get_or(heading, py_str<"level">(), default_level);
+  Ref block = structured_block(py_str<"heading">(), text.get());
+  set_item(block.get(), py_str<"level">(), level.get());
+  append(out, block.get());
+}
+
+void append_structured(PyObject *out, PyObject *block) {
+  Ref kind = get(block, py_str<"kind">());
+  if (equals(kind.get(), py_str<"heading">())) {
+    append_heading(out, block);
+  } else if (equals(kind.get(), py_str<"list_item">())) {
+    append_text_block(out, py_str<"list_item">(), block);
+  } else if (equals(kind.get(), py_str<"table">())) {
+    append_table(out, block);
+  } else {
+    append_text_block(out, py_str<"paragraph">(), block);
+  }
+}
+
+}  // namespace
+
+Ref to_structured_blocks(PyObject *, Args args) {
+  PyObject *blocks = args[0];
+  Ref structured = new_list();
+  for_each(blocks, [&](PyObject *block) { append_structured(structured.get(), block); });
+  return structured;
+}
 
 }  // namespace velmora

@@ -1,20 +1,249 @@
-// Markdown line recognisers.
-// Not built yet: every step here returns an empty result.
+// Markdown line recognisers: headings, list items and pipe tables.
+//
+// The line patterns are matched by hand on the string storage. They are the
+// `re` patterns "^(#{1,6})\s+(.*)$", "^([-*•])\s+(.*)$", "^\d+[.)]\s+(.*)$"
+// and "^:?-{3,}:?$", with `re`'s meaning of \s (str.isspace), \d (any decimal
+// digit), "." (anything but "\n") and "$" (the end, or just before a final
+// "\n"); tests compare every recogniser with `re` itself.
+#include <optional>
+#include <vector>
+
 #include "binding/objects.hpp"
+#include "binding/text.hpp"
+#include "velmora/python_rules.hpp"
 #include "velmora/self_call.hpp"
 
 namespace velmora {
 
 using namespace tavrin;
 
-Ref parse_markdown_heading(PyObject *, Args) { return none(); }
+namespace {
 
-Ref parse_markdown_list_item(PyObject *, Args) { return none(); }
+constexpr Py_UCS4 kBullet = 0x2022;
 
-Ref parse_markdown_table(PyObject *, Args) { return none(); }
+// "\s+(.*)$" from `pos` on a stripped line. The whitespace run is taken whole:
+// giving any of it back to "(.*)" only lengthens the rest, which must hold no
+// "\n" either way (the line ends in non-whitespace, so "$" is its end).
+// The result is the rest, already stripped and never empty.
+std::optional<Span> text_after_space(const StrView &line, Py_ssize_t pos, Span stripped) {
+  if (pos >= stripped.end || !is_space(line[pos])) return std::nullopt;
+  const Span rest = line.lstrip({pos, stripped.end});
+  if (line.find('\n', rest) >= 0) return std::nullopt;
+  return rest;
+}
 
-Ref parse_pipe_row(PyObject *, Args) { return none(); }
+// "^\d+[.)]" then "\s+(.*)$".
+std::optional<Span> ordered_item_text(const StrView &line, Span stripped) {
+  Py_ssize_t pos = stripped.begin;
+  while (pos < stripped.end && Py_UNICODE_ISDECIMAL(line[pos])) ++pos;
+  if (pos == stripped.begin || pos == stripped.end) return std::nullopt;
+  if (line[pos] != '.' && line[pos] != ')') return std::nullopt;
+  return text_after_space(line, pos + 1, stripped);
+}
 
-Ref is_markdown_delimiter_row(PyObject *, Args) { return boolean(false); }
+std::optional<Span> list_item_text(const StrView &line, Span stripped) {
+  if (stripped.empty()) return std::nullopt;
+  const Py_UCS4 first = line[stripped.begin];
+  // A bullet is no digit, so a failed bullet item is no numbered item either.
+  if (first == '-' || first == '*' || first == kBullet) return text_after_space(line, stripped.begin + 1, stripped);
+  return ordered_item_text(line, stripped);
+}
+
+// "^:?-{3,}:?$" on `cell`; every step is forced, so no backtracking is needed.
+bool is_delimiter_text(const StrView &cell, Span span) {
+  Py_ssize_t pos = span.begin;
+  if (pos < span.end && cell[pos] == ':') ++pos;
+  const Py_ssize_t dashes = pos;
+  while (pos < span.end && cell[pos] == '-') ++pos;
+  if (pos - dashes < 3) return false;
+  if (pos < span.end && cell[pos] == ':') ++pos;
+  return pos == span.end || (pos + 1 == span.end && cell[pos] == '\n');
+}
+
+// re.match(<delimiter pattern>, cell.strip())
+bool is_delimiter_cell(PyObject *cell) {
+  if (PyUnicode_CheckExact(cell)) {
+    const StrView view(cell);
+    return is_delimiter_text(view, view.strip(view.all()));
+  }
+  Ref stripped = call_method(cell, py_str<"strip">());
+  if (!PyUnicode_Check(stripped.get())) refuse_match_subject(stripped.get());
+  const StrView view(stripped.get());
+  return is_delimiter_text(view, view.all());
+}
+
+// The pieces of line.split("|"), each stripped.
+std::vector<Span> split_cells(const StrView &line) {
+  std::vector<Span> cells;
+  Py_ssize_t start = 0;
+  for (Py_ssize_t pos = 0; pos < line.size(); ++pos) {
+    if (line[pos] != '|') continue;
+    cells.push_back(line.strip({start, pos}));
+    start = pos + 1;
+  }
+  cells.push_back(line.strip({start, line.size()}));
+  return cells;
+}
+
+bool has_content(const StrView &line, const std::vector<Span> &cells, std::size_t first, std::size_t last) {
+  for (std::size_t i = first; i < last; ++i)
+    if (!cells[i].empty() && !line.equals(cells[i], "-")) return true;
+  return false;
+}
+
+// start_index as a position in a list: its value, or the side on which it
+// lies beyond every possible list length.
+struct Position {
+  Py_ssize_t value = 0;
+  int overflow = 0;
+};
+
+Position position_of(PyObject *integer) {
+  Position position;
+  position.value = PyLong_AsSsize_t(integer);
+  if (position.value == -1 && PyErr_Occurred()) {
+    if (!PyErr_ExceptionMatches(PyExc_OverflowError)) throw_error();
+    PyErr_Clear();
+    Ref zero = owned(PyLong_FromLong(0));
+    position.overflow = check(PyObject_RichCompareBool(integer, zero.get(), Py_GT)) ? 1 : -1;
+  }
+  return position;
+}
+
+// The lines of one table attempt, read as `lines[start_index + offset]`.
+class TableLines {
+ public:
+  TableLines(PyObject *lines, PyObject *start_index) : lines_(lines), start_(position_of(start_index)) {}
+
+  // start_index + offset < len(lines), with the length read now.
+  bool before_end(Py_ssize_t offset) const {
+    if (start_.overflow) return start_.overflow < 0;
+    return start_.value < PyList_GET_SIZE(lines_) - offset;
+  }
+
+  Ref at(Py_ssize_t offset) const {
+    if (start_.overflow) raise(PyExc_IndexError, "cannot fit 'int' into an index-sized integer");
+    return list_item(lines_, start_.value + offset);
+  }
+
+  // The line handed to _parse_pipe_row: "" past the end.
+  Ref at_or_empty(Py_ssize_t offset) const { return before_end(offset) ? at(offset) : empty_str(); }
+
+ private:
+  PyObject *lines_;
+  Position start_;
+};
+
+// not line.strip()
+bool is_blank(PyObject *line) {
+  if (PyUnicode_CheckExact(line)) {
+    const StrView view(line);
+    return view.is_blank(view.all());
+  }
+  return !is_true(call_method(line, py_str<"strip">()).get());
+}
+
+bool is_delimiter_row(PyObject *self, PyObject *cells) {
+  return is_true(call(self, Step::is_markdown_delimiter_row, {cells}).get());
+}
+
+Ref heading_block(Py_ssize_t level, Ref text) {
+  Ref block = new_dict();
+  set_item(block.get(), py_str<"kind">(), py_str<"heading">());
+  Ref number = owned(PyLong_FromSsize_t(level));
+  set_item(block.get(), py_str<"level">(), number.get());
+  set_item(block.get(), py_str<"text">(), text.get());
+  return block;
+}
+
+Ref list_item_block(Ref text) {
+  Ref block = new_dict();
+  set_item(block.get(), py_str<"kind">(), py_str<"list_item">());
+  set_item(block.get(), py_str<"text">(), text.get());
+  return block;
+}
+
+}  // namespace
+
+Ref parse_markdown_heading(PyObject *, Args args) {
+  PyObject *line = args[0];
+  const StrView view(line);
+  const Span stripped = view.strip(view.all());
+  Py_ssize_t marks = 0;
+  while (marks <= 6 && stripped.begin + marks < stripped.end && view[stripped.begin + marks] == '#') ++marks;
+  // Seven marks never match: after six the pattern needs whitespace.
+  if (marks == 0 || marks > 6) return none();
+  const std::optional<Span> text = text_after_space(view, stripped.begin + marks, stripped);
+  if (!text) return none();
+  return heading_block(marks, substring(line, *text));
+}
+
+Ref parse_markdown_list_item(PyObject *, Args args) {
+  PyObject *line = args[0];
+  const StrView view(line);
+  const std::optional<Span> text = list_item_text(view, view.strip(view.all()));
+  if (!text) return none();
+  return list_item_block(substring(line, *text));
+}
+
+Ref parse_pipe_row(PyObject *, Args args) {
+  PyObject *line = args[0];
+  const StrView view(line);
+  const std::vector<Span> cells = split_cells(view);
+  if (cells.size() < 2) return none();  // no "|" at all
+  std::size_t first = 0;
+  std::size_t last = cells.size();
+  if (cells[first].empty()) ++first;
+  if (first < last && cells[last - 1].empty()) --last;
+  if (last - first < 2 || !has_content(view, cells, first, last)) return none();
+
+  Ref row = new_list(static_cast<Py_ssize_t>(last - first));
+  for (std::size_t i = first; i < last; ++i)
+    PyList_SET_ITEM(row.get(), static_cast<Py_ssize_t>(i - first), substring(line, cells[i]).release());
+  return row;
+}
+
+Ref is_markdown_delimiter_row(PyObject *, Args args) {
+  PyObject *cells = args[0];
+  if (PyList_GET_SIZE(cells) == 0) return boolean(false);
+  // List iteration: a cell's strip() may change the list under us.
+  for (Py_ssize_t i = 0; i < PyList_GET_SIZE(cells); ++i) {
+    Ref cell = Ref::borrow(PyList_GET_ITEM(cells, i));
+    if (!is_delimiter_cell(cell.get())) return boolean(false);
+  }
+  return boolean(true);
+}
+
+Ref parse_markdown_table(PyObject *self, Args args) {
+  PyObject *lines = args[0];
+  PyObject *start_index = args[1];
+  const TableLines table(lines, start_index);
+
+  Ref header_line = table.at_or_empty(0);
+  Ref header = call(self, Step::parse_pipe_row, {header_line.get()});
+  if (!is_true(header.get())) return none();
+  Ref delimiter_line = table.at_or_empty(1);
+  Ref delimiter = call(self, Step::parse_pipe_row, {delimiter_line.get()});
+  if (!is_true(delimiter.get()) || !is_delimiter_row(self, delimiter.get())) return none();
+
+  Ref rows = new_list();
+  Py_ssize_t offset = 2;
+  while (table.before_end(offset)) {
+    Ref line = table.at(offset);
+    if (is_blank(line.get())) break;
+    Ref row = call(self, Step::parse_pipe_row, {line.get()});
+    if (!is_true(row.get()) || is_delimiter_row(self, row.get())) break;
+    append(rows.get(), row.get());
+    ++offset;
+  }
+
+  Ref block = new_dict();
+  set_item(block.get(), py_str<"kind">(), py_str<"table">());
+  set_item(block.get(), py_str<"header">(), header.get());
+  set_item(block.get(), py_str<"rows">(), rows.get());
+  Ref consumed = owned(PyLong_FromSsize_t(offset));
+  Ref next_index = owned(PyNumber_Add(start_index, consumed.get()));
+  return owned(PyTuple_Pack(2, block.get(), next_index.get()));
+}
 
 }  // namespace velmora
