@@ -5,8 +5,6 @@ from __future__ import annotations
 
 import pytest
 
-needs_assembly = pytest.mark.xfail(reason="needs block assembly", strict=False)
-
 
 def report_for(velmora, answer):
     return velmora.format_data({"answers": [answer], "questions": ["Q"]})
@@ -79,19 +77,16 @@ CASES = [
 ]
 
 
-@needs_assembly
 @pytest.mark.parametrize(("answer_text", "expected"), CASES)
 def test_text_only_answer(velmora, answer_text, expected):
     assert report_for(velmora, {"text": answer_text}) == expected
 
 
-@needs_assembly
 def test_unusable_structured_blocks_fall_back_to_the_text(velmora):
     answer = {"text": "- a\n- b", "blocks": [{"type": "unknown", "text": "x"}, "junk"]}
     assert report_for(velmora, answer) == section("- a", "- b")
 
 
-@needs_assembly
 def test_failed_answer_with_text_is_still_parsed(velmora):
     answer = {"text": "  # Head\nbody  ", "isSuccess": False, "summaryText": "S"}
     assert report_for(velmora, answer) == section("### Head", "", "body", "", "### 总结", "", "S")
