@@ -71,21 +71,21 @@ def test_missing_re_propagates_its_import_error():
 def test_executing_into_another_module_object_is_refused():
     check_python(f"""
         import importlib.util
-        spec = importlib.util.find_spec("{NAME}")
-        first = importlib.util.module_from_spec(spec)
-        second = importlib.util.module_from_spec(spec)
+        module_spec = importlib.util.find_spec("{NAME}")
+        first = importlib.util.module_from_spec(module_spec)
+        second = importlib.util.module_from_spec(module_spec)
         assert first is not second
-        spec.loader.exec_module(first)
-        spec.loader.exec_module(first)  # the same object again: nothing happens
+        module_spec.loader.exec_module(first)
+        module_spec.loader.exec_module(first)  # the same object again: nothing happens
         try:
-            spec.loader.exec_module(second)
+            module_spec.loader.exec_module(second)
         except RuntimeError as error:
             assert str(error) == (
                 "Module 'velmora' has already been imported. Re-initialisation is not supported."
             ), error
         else:
             raise AssertionError("second execution accepted")
-        assert importlib.util.module_from_spec(spec) is first
+        assert importlib.util.module_from_spec(module_spec) is first
     """)
 
 
@@ -93,11 +93,11 @@ def test_module_enters_sys_modules_under_its_full_name():
     check_python(f"""
         import importlib.util, sys
         path = importlib.util.find_spec("{NAME}").origin
-        spec = importlib.util.spec_from_file_location("elsewhere.velmora", path)
-        module = importlib.util.module_from_spec(spec)
+        module_spec = importlib.util.spec_from_file_location("elsewhere.velmora", path)
+        module = importlib.util.module_from_spec(module_spec)
         assert module.__file__ == path and module.__package__ == "elsewhere"
-        assert module.__loader__ is spec.loader and not hasattr(module, "__path__")
-        spec.loader.exec_module(module)
+        assert module.__loader__ is module_spec.loader and not hasattr(module, "__path__")
+        module_spec.loader.exec_module(module)
         assert sys.modules["{NAME}"] is module
     """)
 

@@ -5,7 +5,7 @@
 namespace tavrin {
 namespace {
 
-// module.<to> = import_spec.<from>, skipping attributes the spec lacks.
+// module.<to> = import_spec.<from>, skipping what import_spec lacks.
 void copy_spec_attribute(PyObject *import_spec, PyObject *module_dict, const char *from, const char *to,
                          bool allow_none) {
   PyObject *value = nullptr;

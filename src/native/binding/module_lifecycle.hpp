@@ -21,7 +21,7 @@ struct ModuleSpec {
 
 class ModuleLifecycle {
  public:
-  explicit constexpr ModuleLifecycle(ModuleSpec spec) : spec_(spec) {}
+  explicit constexpr ModuleLifecycle(ModuleSpec module) : spec_(module) {}
 
   PyObject *create(PyObject *import_spec) noexcept;
   int exec(PyObject *module) noexcept;
