@@ -1,13 +1,35 @@
 // The report driver: one section per answer, joined, then tidied.
-#include <vector>
-
 #include "binding/objects.hpp"
 #include "binding/text.hpp"
+#include "velmora/blank_lines.hpp"
 #include "velmora/self_call.hpp"
 
 namespace velmora {
 
 using namespace tavrin;
+
+namespace {
+
+// Our own collapse of "\n\n".join(sections), written once: the sections are
+// fed as they are, without building the joined text first.
+Ref collapse_joined(PyObject *sections) {
+  const Py_ssize_t count = PyList_GET_SIZE(sections);
+  Py_ssize_t length = 0;
+  for (Py_ssize_t i = 0; i < count; ++i) {
+    PyObject *section = PyList_GET_ITEM(sections, i);
+    if (!PyUnicode_Check(section))
+      raise(PyExc_TypeError, "sequence item %zd: expected str instance, %.80s found", i, Py_TYPE(section)->tp_name);
+    length += PyUnicode_GET_LENGTH(section) + 2;
+  }
+  CollapsingWriter writer(length);
+  for (Py_ssize_t i = 0; i < count; ++i) {
+    if (i) writer.write(py_str<"\n\n">());
+    writer.write(PyList_GET_ITEM(sections, i));
+  }
+  return writer.finish();
+}
+
+}  // namespace
 
 Ref format_data(PyObject *self, Args args) {
   PyObject *data = args[0];
@@ -27,35 +49,14 @@ Ref format_data(PyObject *self, Args args) {
   for_each(sections.get(), [&](PyObject *section) {
     if (is_true(section)) append(non_empty.get(), section);
   });
+  if (is_own_step(self, Step::collapse_blank_lines)) return collapse_joined(non_empty.get());
   Ref joined = join(py_str<"\n\n">(), non_empty.get());
   return expect_result(call(self, Step::collapse_blank_lines, {joined.get()}), &PyUnicode_Type);
 }
 
 Ref collapse_blank_lines(PyObject *, Args args) {
-  PyObject *text = args[0];
-  const StrView view(text);
-  // Kept lines, right-stripped; an empty span stands for one blank line.
-  std::vector<Span> kept;
-  bool blank = false;
-  for_each_splitline(view, [&](Span line) {
-    const Span content = view.rstrip(line);
-    if (!content.empty()) {
-      kept.push_back(content);
-      blank = false;
-    } else if (!blank) {
-      kept.push_back({});
-      blank = true;
-    }
-  });
-  while (!kept.empty() && kept.back().empty()) kept.pop_back();
-
-  Py_ssize_t length = kept.empty() ? 0 : static_cast<Py_ssize_t>(kept.size()) - 1;
-  for (const Span &line : kept) length += line.size();
-  TextWriter writer(length);
-  for (std::size_t i = 0; i < kept.size(); ++i) {
-    if (i) writer.write_char('\n');
-    writer.write(text, kept[i]);
-  }
+  CollapsingWriter writer(PyUnicode_GET_LENGTH(args[0]));
+  writer.write(args[0]);
   return writer.finish();
 }
 

@@ -11,21 +11,17 @@ using namespace tavrin;
 namespace {
 
 // An empty line, the sub-section heading and an empty line.
-void append_heading(PyObject *lines, PyObject *heading) {
-  append(lines, py_str<"">());
-  append(lines, heading);
-  append(lines, py_str<"">());
+void add_heading(JoinWriter &lines, PyObject *heading) {
+  lines.add(py_str<"">());
+  lines.add(heading);
+  lines.add(py_str<"">());
 }
 
-void extend(PyObject *lines, PyObject *items) {
-  for_each(items, [&](PyObject *item) { append(lines, item); });
-}
-
-// Appends a sub-section when `items` (a step's result) is non-empty.
-void append_sub_section(PyObject *lines, PyObject *heading, PyObject *items) {
+// Adds a sub-section when `items` (a step's result) is non-empty.
+void add_sub_section(JoinWriter &lines, PyObject *heading, PyObject *items) {
   if (!is_true(items)) return;
-  append_heading(lines, heading);
-  extend(lines, items);
+  add_heading(lines, heading);
+  for_each(items, [&](PyObject *item) { lines.add(item); });
 }
 
 }  // namespace
@@ -37,35 +33,36 @@ Ref format_section(PyObject *self, Args args) {
   Ref record = PyDict_Check(answer) ? Ref::borrow(answer) : new_dict();
 
   Ref number = to_str(index);
-  Ref lines = new_list();
+  // The section's lines, joined with "\n" as they come.
+  JoinWriter lines(py_str<"\n">());
   Ref title = concat({py_str<"## 第 ">(), number.get(), py_str<" 题：">(), question});
-  append(lines.get(), title.get());
+  lines.add(title.get());
 
   Ref raw_links = get(record.get(), py_str<"productLinks">());
   Ref product_lines = call(self, Step::format_product_links, {raw_links.get()});
-  append_sub_section(lines.get(), py_str<"### 相关产品">(), product_lines.get());
+  add_sub_section(lines, py_str<"### 相关产品">(), product_lines.get());
 
   Ref summary_value = get(record.get(), py_str<"summaryText">());
   Ref summary = trimmed_text(summary_value.get());
   Ref body = call(self, Step::format_answer_body, {index, record.get()});
   const bool has_summary = is_true(summary.get());
   if (is_true(body.get())) {
-    append_sub_section(lines.get(), py_str<"### 答案">(), body.get());
+    add_sub_section(lines, py_str<"### 答案">(), body.get());
   } else if (!has_summary) {
-    append_heading(lines.get(), py_str<"### 答案">());
+    add_heading(lines, py_str<"### 答案">());
     Ref placeholder = concat({py_str<"第 ">(), number.get(), py_str<" 题未获取到答案">()});
-    append(lines.get(), placeholder.get());
+    lines.add(placeholder.get());
   }
 
   Ref raw_items = get(record.get(), py_str<"recommendedAsins">());
   Ref recommended_lines = call(self, Step::format_recommended_asins, {raw_items.get()});
-  append_sub_section(lines.get(), py_str<"### 推荐 ASIN">(), recommended_lines.get());
+  add_sub_section(lines, py_str<"### 推荐 ASIN">(), recommended_lines.get());
 
   if (has_summary) {
-    append_heading(lines.get(), py_str<"### 总结">());
-    append(lines.get(), summary.get());
+    add_heading(lines, py_str<"### 总结">());
+    lines.add(summary.get());
   }
-  return join(py_str<"\n">(), lines.get());
+  return lines.finish();
 }
 
 Ref format_answer_body(PyObject *self, Args args) {

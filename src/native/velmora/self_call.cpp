@@ -68,10 +68,6 @@ bool instance_shadows(PyObject *self, PyObject *name) {
   return tavrin::check(PyDict_Contains(dict.get(), name)) != 0;
 }
 
-bool resolves_to_own_step(PyObject *self, Step step) {
-  return (native_steps(Py_TYPE(self)) & step_bit(step)) && !instance_shadows(self, step_name(step));
-}
-
 // The step's C++ body, called as its method object would call it.
 Ref call_directly(PyObject *self, Step step, std::span<PyObject *const> params) {
   const tavrin::MethodDef &def = method_def(step);
@@ -89,11 +85,15 @@ Ref call_through_lookup(PyObject *self, Step step, std::span<PyObject *const> pa
 }
 
 Ref dispatch(PyObject *self, Step step, std::span<PyObject *const> params, PyObject *kwnames) {
-  if (resolves_to_own_step(self, step)) return call_directly(self, step, params);
+  if (is_own_step(self, step)) return call_directly(self, step, params);
   return call_through_lookup(self, step, params, kwnames);
 }
 
 }  // namespace
+
+bool is_own_step(PyObject *self, Step step) {
+  return (native_steps(Py_TYPE(self)) & step_bit(step)) && !instance_shadows(self, step_name(step));
+}
 
 Ref call(PyObject *self, Step step, std::initializer_list<PyObject *> args) {
   return dispatch(self, step, std::span<PyObject *const>(args.begin(), args.size()), nullptr);
