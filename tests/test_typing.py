@@ -42,7 +42,9 @@ def stub_annotations() -> list[tuple[str, dict[str, str]]]:
     return methods
 
 
-@pytest.mark.parametrize("path", ["tavrin/py.typed", "tavrin/amazon_rufus/services/velmora.pyi", "tavrin/amazon/scraper.pyi"])
+@pytest.mark.parametrize(
+    "path", ["tavrin/py.typed", "tavrin/amazon_rufus/services/velmora.pyi", "tavrin/amazon/scraper.pyi"]
+)
 def test_installed_with_the_package(path: str) -> None:
     installed = {str(file): file for file in metadata.files(DISTRIBUTION) or []}
     assert path in installed
@@ -70,7 +72,13 @@ def test_strict_type_check_of_usage_and_misuse(tmp_path: Path) -> None:
     expected = {(number, match[1]) for number, line in enumerate(lines, 1) if (match := EXPECTED_ERROR.search(line))}
     assert expected, "the sample marks no misuse"
     result = run_module(
-        "mypy", "--strict", "--no-pretty", "--show-error-codes", "--cache-dir", str(tmp_path / "cache"), str(SAMPLE),
+        "mypy",
+        "--strict",
+        "--no-pretty",
+        "--show-error-codes",
+        "--cache-dir",
+        str(tmp_path / "cache"),
+        str(SAMPLE),
         cwd=tmp_path,
     )
     reported = {(int(number), code) for number, code in REPORTED_ERROR.findall(result.stdout)}
