@@ -50,25 +50,6 @@ Ref TextWriter::finish() {
   return owned(_PyUnicodeWriter_Finish(&writer_));
 }
 
-void JoinWriter::add(PyObject *item) {
-  const Py_ssize_t index = count_++;
-  if (bad_index_ >= 0) return;
-  if (!PyUnicode_Check(item)) {
-    bad_index_ = index;
-    bad_type_ = Ref::borrow(reinterpret_cast<PyObject *>(Py_TYPE(item)));
-    return;
-  }
-  if (index) out_.write(separator_);
-  out_.write(item);
-}
-
-Ref JoinWriter::finish() {
-  if (bad_index_ >= 0)
-    raise(PyExc_TypeError, "sequence item %zd: expected str instance, %.80s found", bad_index_,
-          reinterpret_cast<PyTypeObject *>(bad_type_.get())->tp_name);
-  return out_.finish();
-}
-
 Ref concat(std::initializer_list<PyObject *> pieces) {
   Py_ssize_t length = 0;
   for (PyObject *piece : pieces) length += PyUnicode_GET_LENGTH(piece);

@@ -92,23 +92,6 @@ class TextWriter {
   bool finished_ = false;
 };
 
-// separator.join(items) built while the items arrive: str.join's TypeError
-// for the first item that is not a str is raised by finish().
-class JoinWriter {
- public:
-  explicit JoinWriter(PyObject *separator) : separator_(separator) {}
-
-  void add(PyObject *item);
-  Ref finish();
-
- private:
-  PyObject *separator_;
-  TextWriter out_;
-  Py_ssize_t count_ = 0;
-  Py_ssize_t bad_index_ = -1;
-  Ref bad_type_;
-};
-
 // The pieces (each a str) joined without separator.
 Ref concat(std::initializer_list<PyObject *> pieces);
 

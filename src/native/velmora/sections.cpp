@@ -2,6 +2,8 @@
 // and summary, in that order.
 #include "binding/objects.hpp"
 #include "binding/text.hpp"
+#include "velmora/line_sink.hpp"
+#include "velmora/links.hpp"
 #include "velmora/self_call.hpp"
 
 namespace velmora {
@@ -10,18 +12,25 @@ using namespace tavrin;
 
 namespace {
 
-// An empty line, the sub-section heading and an empty line.
-void add_heading(JoinWriter &lines, PyObject *heading) {
-  lines.add(py_str<"">());
-  lines.add(heading);
-  lines.add(py_str<"">());
+// The lines a step returned, under their heading when the result is true.
+bool add_lines(HeadedSink &sub_section, PyObject *lines) {
+  if (!is_true(lines)) return false;
+  sub_section.start();
+  for_each(lines, [&](PyObject *line) { sub_section.add(line); });
+  return true;
 }
 
-// Adds a sub-section when `items` (a step's result) is non-empty.
-void add_sub_section(JoinWriter &lines, PyObject *heading, PyObject *items) {
-  if (!is_true(items)) return;
-  add_heading(lines, heading);
-  for_each(items, [&](PyObject *item) { lines.add(item); });
+// A link sub-section. When both link steps are our own, the lines go straight
+// into the section; otherwise the entry step is called and its list used.
+void add_links(PyObject *self, JoinedLines &lines, PyObject *heading, PyObject *raw_items, Step entry,
+               bool include_source) {
+  HeadedSink sub_section(lines, heading);
+  if (is_own_step(self, entry) && is_own_step(self, Step::format_link_items)) {
+    write_link_items(raw_items, include_source, sub_section);
+    return;
+  }
+  Ref link_lines = call(self, entry, {raw_items});
+  add_lines(sub_section, link_lines.get());
 }
 
 }  // namespace
@@ -31,37 +40,34 @@ Ref format_section(PyObject *self, Args args) {
   PyObject *answer = args[1];
   PyObject *question = args[2];
   Ref record = PyDict_Check(answer) ? Ref::borrow(answer) : new_dict();
-
   Ref number = to_str(index);
-  // The section's lines, joined with "\n" as they come.
-  JoinWriter lines(py_str<"\n">());
-  Ref title = concat({py_str<"## 第 ">(), number.get(), py_str<" 题：">(), question});
-  lines.add(title.get());
+
+  JoinedLines lines;
+  lines.begin_line();
+  lines.write(py_str<"## 第 ">());
+  lines.write(number.get());
+  lines.write(py_str<" 题：">());
+  lines.write(question);
 
   Ref raw_links = get(record.get(), py_str<"productLinks">());
-  Ref product_lines = call(self, Step::format_product_links, {raw_links.get()});
-  add_sub_section(lines, py_str<"### 相关产品">(), product_lines.get());
+  add_links(self, lines, py_str<"### 相关产品">(), raw_links.get(), Step::format_product_links, false);
 
   Ref summary_value = get(record.get(), py_str<"summaryText">());
   Ref summary = trimmed_text(summary_value.get());
-  Ref body = call(self, Step::format_answer_body, {index, record.get()});
   const bool has_summary = is_true(summary.get());
-  if (is_true(body.get())) {
-    add_sub_section(lines, py_str<"### 答案">(), body.get());
-  } else if (!has_summary) {
-    add_heading(lines, py_str<"### 答案">());
-    Ref placeholder = concat({py_str<"第 ">(), number.get(), py_str<" 题未获取到答案">()});
-    lines.add(placeholder.get());
+  HeadedSink answer_section(lines, py_str<"### 答案">());
+  Ref body = call(self, Step::format_answer_body, {index, record.get()});
+  if (!add_lines(answer_section, body.get()) && !has_summary) {
+    answer_section.begin_line();
+    answer_section.write(py_str<"第 ">());
+    answer_section.write(number.get());
+    answer_section.write(py_str<" 题未获取到答案">());
   }
 
   Ref raw_items = get(record.get(), py_str<"recommendedAsins">());
-  Ref recommended_lines = call(self, Step::format_recommended_asins, {raw_items.get()});
-  add_sub_section(lines, py_str<"### 推荐 ASIN">(), recommended_lines.get());
+  add_links(self, lines, py_str<"### 推荐 ASIN">(), raw_items.get(), Step::format_recommended_asins, true);
 
-  if (has_summary) {
-    add_heading(lines, py_str<"### 总结">());
-    lines.add(summary.get());
-  }
+  if (has_summary) HeadedSink(lines, py_str<"### 总结">()).add(summary.get());
   return lines.finish();
 }
 

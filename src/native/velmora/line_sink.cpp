@@ -1,0 +1,70 @@
+#include "velmora/line_sink.hpp"
+
+#include "binding/objects.hpp"
+
+namespace velmora {
+
+using namespace tavrin;
+
+ListSink::ListSink() : list_(new_list()) {}
+
+void ListSink::close_line() {
+  if (!line_) return;
+  Ref line = line_->finish();
+  line_.reset();
+  append(list_.get(), line.get());
+}
+
+void ListSink::begin_line() {
+  close_line();
+  line_.emplace();
+}
+
+Ref ListSink::finish() {
+  close_line();
+  return std::move(list_);
+}
+
+void JoinedLines::begin_line() {
+  if (count_++) out_.write_char('\n');
+}
+
+void JoinedLines::add(PyObject *item) {
+  if (bad_index_ >= 0) {
+    ++count_;
+    return;
+  }
+  if (!PyUnicode_Check(item)) {
+    bad_index_ = count_++;
+    bad_type_ = Ref::borrow(reinterpret_cast<PyObject *>(Py_TYPE(item)));
+    return;
+  }
+  line(item);
+}
+
+Ref JoinedLines::finish() {
+  if (bad_index_ >= 0)
+    raise(PyExc_TypeError, "sequence item %zd: expected str instance, %.80s found", bad_index_,
+          reinterpret_cast<PyTypeObject *>(bad_type_.get())->tp_name);
+  return out_.finish();
+}
+
+void HeadedSink::start() {
+  if (started_) return;
+  started_ = true;
+  target_.line(py_str<"">());
+  target_.line(heading_);
+  target_.line(py_str<"">());
+}
+
+void HeadedSink::begin_line() {
+  start();
+  target_.begin_line();
+}
+
+void HeadedSink::add(PyObject *item) {
+  start();
+  target_.add(item);
+}
+
+}  // namespace velmora

@@ -1,0 +1,94 @@
+// Where rendered lines go. A step that produces lines writes them into a
+// LineSink: into a new Python list when the step is called as a method, or
+// straight into the section being written when the caller is our own step and
+// nobody could see the list.
+#pragma once
+
+#include <optional>
+
+#include "binding/text.hpp"
+
+namespace velmora {
+
+using tavrin::Ref;
+using tavrin::Span;
+
+class LineSink {
+ public:
+  virtual ~LineSink() = default;
+  // Starts the next line; the pieces written until the next start make it up.
+  virtual void begin_line() = 0;
+  virtual void write(PyObject *str, Span span) = 0;
+  virtual void write_ascii(const char *ascii, Py_ssize_t length) = 0;
+  virtual void write_char(Py_UCS4 ch) = 0;
+
+  void write(PyObject *str) { write(str, {0, PyUnicode_GET_LENGTH(str)}); }
+  // A whole line that is one str.
+  void line(PyObject *str) {
+    begin_line();
+    write(str);
+  }
+};
+
+// Lines as the elements of a new list.
+class ListSink final : public LineSink {
+ public:
+  ListSink();
+  void begin_line() override;
+  void write(PyObject *str, Span span) override { current().write(str, span); }
+  void write_ascii(const char *ascii, Py_ssize_t length) override { current().write_ascii(ascii, length); }
+  void write_char(Py_UCS4 ch) override { current().write_char(ch); }
+  using LineSink::write;
+  Ref finish();
+
+ private:
+  tavrin::TextWriter &current() { return *line_; }
+  void close_line();
+  Ref list_;
+  std::optional<tavrin::TextWriter> line_;
+};
+
+// Lines joined with "\n" as they come. Items handed over by other steps go
+// through add(), which keeps str.join's TypeError for the first non-str item.
+class JoinedLines final : public LineSink {
+ public:
+  void begin_line() override;
+  void write(PyObject *str, Span span) override { out_.write(str, span); }
+  void write_ascii(const char *ascii, Py_ssize_t length) override { out_.write_ascii(ascii, length); }
+  void write_char(Py_UCS4 ch) override { out_.write_char(ch); }
+  using LineSink::write;
+
+  void add(PyObject *item);
+  Ref finish();
+
+ private:
+  tavrin::TextWriter out_;
+  Py_ssize_t count_ = 0;
+  Py_ssize_t bad_index_ = -1;
+  Ref bad_type_;
+};
+
+// Writes a sub-section heading (an empty line, the heading, an empty line)
+// into `target` before the first line, so that an empty sub-section leaves
+// no trace.
+class HeadedSink final : public LineSink {
+ public:
+  HeadedSink(JoinedLines &target, PyObject *heading) : target_(target), heading_(heading) {}
+  void begin_line() override;
+  void write(PyObject *str, Span span) override { target_.write(str, span); }
+  void write_ascii(const char *ascii, Py_ssize_t length) override { target_.write_ascii(ascii, length); }
+  void write_char(Py_UCS4 ch) override { target_.write_char(ch); }
+  using LineSink::write;
+
+  // An item handed over by another step, as JoinedLines::add takes it.
+  void add(PyObject *item);
+  // Writes the heading now (a sub-section whose lines are yet to come).
+  void start();
+
+ private:
+  JoinedLines &target_;
+  PyObject *heading_;
+  bool started_ = false;
+};
+
+}  // namespace velmora
