@@ -27,6 +27,7 @@ bool StrView::starts_with(Span span, const char *ascii) const {
 TextWriter::TextWriter(Py_ssize_t expected_length) {
   _PyUnicodeWriter_Init(&writer_);
   writer_.min_length = expected_length;
+  writer_.overallocate = 1;
 }
 
 TextWriter::~TextWriter() {
