@@ -20,6 +20,11 @@ void ListSink::begin_line() {
   line_.emplace();
 }
 
+void ListSink::add(PyObject *item) {
+  close_line();
+  append(list_.get(), item);
+}
+
 Ref ListSink::finish() {
   close_line();
   return std::move(list_);
@@ -39,7 +44,8 @@ void JoinedLines::add(PyObject *item) {
     bad_type_ = Ref::borrow(reinterpret_cast<PyObject *>(Py_TYPE(item)));
     return;
   }
-  line(item);
+  begin_line();
+  write(item);
 }
 
 Ref JoinedLines::finish() {
@@ -52,9 +58,9 @@ Ref JoinedLines::finish() {
 void HeadedSink::start() {
   if (started_) return;
   started_ = true;
-  target_.line(py_str<"">());
-  target_.line(heading_);
-  target_.line(py_str<"">());
+  target_.add(py_str<"">());
+  target_.add(heading_);
+  target_.add(py_str<"">());
 }
 
 void HeadedSink::begin_line() {

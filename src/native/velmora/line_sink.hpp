@@ -22,12 +22,11 @@ class LineSink {
   virtual void write_ascii(const char *ascii, Py_ssize_t length) = 0;
   virtual void write_char(Py_UCS4 ch) = 0;
 
+  // A whole line that is this object, as a step handed it over (a non-str
+  // fails where the lines are joined, with str.join's TypeError).
+  virtual void add(PyObject *item) = 0;
+
   void write(PyObject *str) { write(str, {0, PyUnicode_GET_LENGTH(str)}); }
-  // A whole line that is one str.
-  void line(PyObject *str) {
-    begin_line();
-    write(str);
-  }
 };
 
 // Lines as the elements of a new list.
@@ -38,6 +37,7 @@ class ListSink final : public LineSink {
   void write(PyObject *str, Span span) override { current().write(str, span); }
   void write_ascii(const char *ascii, Py_ssize_t length) override { current().write_ascii(ascii, length); }
   void write_char(Py_UCS4 ch) override { current().write_char(ch); }
+  void add(PyObject *item) override;
   using LineSink::write;
   Ref finish();
 
@@ -56,9 +56,8 @@ class JoinedLines final : public LineSink {
   void write(PyObject *str, Span span) override { out_.write(str, span); }
   void write_ascii(const char *ascii, Py_ssize_t length) override { out_.write_ascii(ascii, length); }
   void write_char(Py_UCS4 ch) override { out_.write_char(ch); }
+  void add(PyObject *item) override;
   using LineSink::write;
-
-  void add(PyObject *item);
   Ref finish();
 
  private:
@@ -80,8 +79,7 @@ class HeadedSink final : public LineSink {
   void write_char(Py_UCS4 ch) override { target_.write_char(ch); }
   using LineSink::write;
 
-  // An item handed over by another step, as JoinedLines::add takes it.
-  void add(PyObject *item);
+  void add(PyObject *item) override;
   // Writes the heading now (a sub-section whose lines are yet to come).
   void start();
 

@@ -8,8 +8,9 @@
 #include <optional>
 #include <vector>
 
+#include "velmora/markdown_lines.hpp"
+
 #include "binding/objects.hpp"
-#include "binding/text.hpp"
 #include "velmora/python_rules.hpp"
 #include "velmora/self_call.hpp"
 
@@ -73,16 +74,15 @@ bool is_delimiter_cell(PyObject *cell) {
 }
 
 // The pieces of line.split("|"), each stripped.
-std::vector<Span> split_cells(const StrView &line) {
-  std::vector<Span> cells;
-  Py_ssize_t start = 0;
-  for (Py_ssize_t pos = 0; pos < line.size(); ++pos) {
-    if (line[pos] != '|') continue;
-    cells.push_back(line.strip({start, pos}));
+void split_cells(const StrView &text, Span line, std::vector<Span> &cells) {
+  cells.clear();
+  Py_ssize_t start = line.begin;
+  for (Py_ssize_t pos = line.begin; pos < line.end; ++pos) {
+    if (text[pos] != '|') continue;
+    cells.push_back(text.strip({start, pos}));
     start = pos + 1;
   }
-  cells.push_back(line.strip({start, line.size()}));
-  return cells;
+  cells.push_back(text.strip({start, line.end}));
 }
 
 bool has_content(const StrView &line, const std::vector<Span> &cells, std::size_t first, std::size_t last) {
@@ -90,6 +90,38 @@ bool has_content(const StrView &line, const std::vector<Span> &cells, std::size_
     if (!cells[i].empty() && !line.equals(cells[i], "-")) return true;
   return false;
 }
+
+}  // namespace
+
+std::optional<HeadingMatch> match_heading(const StrView &text, Span line) {
+  const Span stripped = text.strip(line);
+  Py_ssize_t marks = 0;
+  while (marks <= 6 && stripped.begin + marks < stripped.end && text[stripped.begin + marks] == '#') ++marks;
+  // Seven marks never match: after six the pattern needs whitespace.
+  if (marks == 0 || marks > 6) return std::nullopt;
+  const std::optional<Span> title = text_after_space(text, stripped.begin + marks, stripped);
+  if (!title) return std::nullopt;
+  return HeadingMatch{marks, *title};
+}
+
+std::optional<Span> match_list_item(const StrView &text, Span line) { return list_item_text(text, text.strip(line)); }
+
+bool match_pipe_row(const StrView &text, Span line, std::vector<Span> &cells) {
+  split_cells(text, line, cells);
+  if (cells.size() < 2) return false;  // no "|" at all
+  if (cells.front().empty()) cells.erase(cells.begin());
+  if (!cells.empty() && cells.back().empty()) cells.pop_back();
+  return cells.size() >= 2 && has_content(text, cells, 0, cells.size());
+}
+
+bool is_delimiter_cells(const StrView &text, const std::vector<Span> &cells) {
+  if (cells.empty()) return false;
+  for (const Span &cell : cells)
+    if (!is_delimiter_text(text, text.strip(cell))) return false;
+  return true;
+}
+
+namespace {
 
 // start_index as a position in a list: its value, or the side on which it
 // lies beyond every possible list length.
@@ -168,20 +200,15 @@ Ref list_item_block(Ref text) {
 Ref parse_markdown_heading(PyObject *, Args args) {
   PyObject *line = args[0];
   const StrView view(line);
-  const Span stripped = view.strip(view.all());
-  Py_ssize_t marks = 0;
-  while (marks <= 6 && stripped.begin + marks < stripped.end && view[stripped.begin + marks] == '#') ++marks;
-  // Seven marks never match: after six the pattern needs whitespace.
-  if (marks == 0 || marks > 6) return none();
-  const std::optional<Span> text = text_after_space(view, stripped.begin + marks, stripped);
-  if (!text) return none();
-  return heading_block(marks, substring(line, *text));
+  const std::optional<HeadingMatch> heading = match_heading(view, view.all());
+  if (!heading) return none();
+  return heading_block(heading->level, substring(line, heading->text));
 }
 
 Ref parse_markdown_list_item(PyObject *, Args args) {
   PyObject *line = args[0];
   const StrView view(line);
-  const std::optional<Span> text = list_item_text(view, view.strip(view.all()));
+  const std::optional<Span> text = match_list_item(view, view.all());
   if (!text) return none();
   return list_item_block(substring(line, *text));
 }
@@ -189,17 +216,11 @@ Ref parse_markdown_list_item(PyObject *, Args args) {
 Ref parse_pipe_row(PyObject *, Args args) {
   PyObject *line = args[0];
   const StrView view(line);
-  const std::vector<Span> cells = split_cells(view);
-  if (cells.size() < 2) return none();  // no "|" at all
-  std::size_t first = 0;
-  std::size_t last = cells.size();
-  if (cells[first].empty()) ++first;
-  if (first < last && cells[last - 1].empty()) --last;
-  if (last - first < 2 || !has_content(view, cells, first, last)) return none();
-
-  Ref row = new_list(static_cast<Py_ssize_t>(last - first));
-  for (std::size_t i = first; i < last; ++i)
-    PyList_SET_ITEM(row.get(), static_cast<Py_ssize_t>(i - first), substring(line, cells[i]).release());
+  std::vector<Span> cells;
+  if (!match_pipe_row(view, view.all(), cells)) return none();
+  Ref row = new_list(static_cast<Py_ssize_t>(cells.size()));
+  for (std::size_t i = 0; i < cells.size(); ++i)
+    PyList_SET_ITEM(row.get(), static_cast<Py_ssize_t>(i), substring(line, cells[i]).release());
   return row;
 }
 

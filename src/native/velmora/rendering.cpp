@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "binding/objects.hpp"
-#include "binding/text.hpp"
+#include "velmora/body_writer.hpp"
 #include "velmora/self_call.hpp"
 
 namespace velmora {
@@ -32,20 +32,6 @@ Ref get_or_empty_list(PyObject *block, PyObject *key) {
   return get_or(block, key, [] { return new_list(); });
 }
 
-// The marker, a space and the text, stripped as one line. The marker protects
-// the text's leading whitespace, so only its trailing whitespace can go.
-Ref heading_line(Py_ssize_t marker_length, PyObject *text) {
-  const StrView view(text);
-  const Span content = view.rstrip(view.all());
-  TextWriter writer(marker_length + 1 + content.size());
-  writer.write_ascii("######", marker_length);
-  if (!content.empty()) {
-    writer.write_char(' ');
-    writer.write(text, content);
-  }
-  return writer.finish();
-}
-
 // The same line for a level that is no int by the time it is used (a mapping
 // whose get answers differently the second time): Python's own arithmetic.
 Ref generic_heading_line(PyObject *level, PyObject *text) {
@@ -70,7 +56,7 @@ Py_ssize_t marker_length(PyObject *level) {
   return value + 2;
 }
 
-void render_heading(PyObject *lines, PyObject *block) {
+void render_heading(BodyWriter &body, PyObject *block) {
   Ref level = get(block, py_str<"level">());
   if (!PyLong_Check(level.get())) {
     level = owned(PyLong_FromLong(2));
@@ -80,90 +66,76 @@ void render_heading(PyObject *lines, PyObject *block) {
   }
   Ref text_value = get_or(block, py_str<"text">(), [] { return empty_str(); });
   Ref text = to_str(text_value.get());
-  Ref line = PyLong_Check(level.get()) ? heading_line(marker_length(level.get()), text.get())
-                                       : generic_heading_line(level.get(), text.get());
-  append(lines, line.get());
+  if (PyLong_Check(level.get())) {
+    body.heading(marker_length(level.get()), text.get(), {0, PyUnicode_GET_LENGTH(text.get())});
+  } else {
+    body.line();
+    body.write(generic_heading_line(level.get(), text.get()).get());
+  }
 }
 
-void render_list(PyObject *lines, PyObject *block) {
+void render_list(BodyWriter &body, PyObject *block) {
   Ref items = get_or_empty_list(block, py_str<"items">());
   for_each(items.get(), [&](PyObject *item) {
     Ref text = to_str(item);
-    Ref line = concat({py_str<"- ">(), text.get()});
-    append(lines, line.get());
+    body.bullet();
+    body.write(text.get());
   });
 }
 
-// One pipe-table line: "| ", the cells joined with " | ", then " |".
-class TableLine {
- public:
-  void cell(PyObject *text) {
-    writer_.write_ascii(first_ ? "| " : " | ", first_ ? 2 : 3);
-    first_ = false;
-    writer_.write(text);
-  }
-  Ref finish() {
-    if (first_) writer_.write_ascii("| ", 2);
-    writer_.write_ascii(" |", 2);
-    return writer_.finish();
-  }
-
- private:
-  TextWriter writer_;
-  bool first_ = true;
-};
-
-Ref delimiter_line(std::size_t cells) {
-  TableLine line;
-  for (std::size_t i = 0; i < cells; ++i) line.cell(py_str<"---">());
-  return line.finish();
-}
-
-void render_table(PyObject *lines, PyObject *block) {
+void render_table(BodyWriter &body, PyObject *block) {
   Ref header_value = get_or_empty_list(block, py_str<"header">());
   std::vector<Ref> header;
   for_each(header_value.get(), [&](PyObject *cell) { header.push_back(to_str(cell)); });
   Ref rows = get_or_empty_list(block, py_str<"rows">());
   if (header.empty()) return;
 
-  TableLine header_line;
-  for (const Ref &cell : header) header_line.cell(cell.get());
-  append(lines, header_line.finish().get());
-  append(lines, delimiter_line(header.size()).get());
+  body.begin_table_row();
+  for (const Ref &cell : header) {
+    body.table_cell();
+    body.write(cell.get());
+  }
+  body.end_table_row();
+  body.delimiter_row(static_cast<Py_ssize_t>(header.size()));
   // Rows keep their own width: fitting them to the header is assembly's job.
   for_each(rows.get(), [&](PyObject *row) {
     if (!PyList_Check(row)) return;
-    TableLine row_line;
-    for_each(row, [&](PyObject *cell) { row_line.cell(to_str(cell).get()); });
-    append(lines, row_line.finish().get());
+    std::vector<Ref> cells;
+    for_each(row, [&](PyObject *cell) { cells.push_back(to_str(cell)); });
+    body.begin_table_row();
+    for (const Ref &cell : cells) {
+      body.table_cell();
+      body.write(cell.get());
+    }
+    body.end_table_row();
   });
 }
 
-void render_text(PyObject *lines, PyObject *block) {
+void render_text(BodyWriter &body, PyObject *block) {
   Ref value = get(block, py_str<"text">());
   Ref text = trimmed_text(value.get());
-  if (is_true(text.get())) append(lines, text.get());
+  if (is_true(text.get())) body.add(text.get());
 }
 
 }  // namespace
 
 Ref render_blocks(PyObject *, Args args) {
-  Ref lines = new_list();
+  ListSink lines;
+  BodyWriter body(lines);
   for_each(args[0], [&](PyObject *block) {
-    // The separator comes first, so it stays even when the block renders nothing.
-    if (PyList_GET_SIZE(lines.get()) > 0) append(lines.get(), py_str<"">());
+    body.begin_block();
     Ref type = get(block, py_str<"type">());
     if (compares(type.get(), py_str<"heading">(), Py_EQ)) {
-      render_heading(lines.get(), block);
+      render_heading(body, block);
     } else if (compares(type.get(), py_str<"list">(), Py_EQ)) {
-      render_list(lines.get(), block);
+      render_list(body, block);
     } else if (compares(type.get(), py_str<"table">(), Py_EQ)) {
-      render_table(lines.get(), block);
+      render_table(body, block);
     } else {
-      render_text(lines.get(), block);
+      render_text(body, block);
     }
   });
-  return lines;
+  return lines.finish();
 }
 
 }  // namespace velmora
