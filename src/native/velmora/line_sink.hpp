@@ -82,6 +82,7 @@ class HeadedSink final : public LineSink {
   void add(PyObject *item) override;
   // Writes the heading now (a sub-section whose lines are yet to come).
   void start();
+  bool started() const { return started_; }
 
  private:
   JoinedLines &target_;

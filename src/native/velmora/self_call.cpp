@@ -59,13 +59,18 @@ std::uint32_t native_steps(PyTypeObject *type) {
   return entry.native;
 }
 
-// Does the instance's own __dict__ hold `name` (which would win over a method)?
-bool instance_shadows(PyObject *self, PyObject *name) {
+// The instance's own __dict__ when it has entries (which would win over a
+// method of the same name), else an empty Ref.
+tavrin::Ref instance_entries(PyObject *self) {
   PyTypeObject *type = Py_TYPE(self);
-  if (!(type->tp_flags & Py_TPFLAGS_MANAGED_DICT) && type->tp_dictoffset == 0) return false;
+  if (!(type->tp_flags & Py_TPFLAGS_MANAGED_DICT) && type->tp_dictoffset == 0) return {};
   tavrin::Ref dict = owned(PyObject_GenericGetDict(self, nullptr));
-  if (PyDict_GET_SIZE(dict.get()) == 0) return false;
-  return tavrin::check(PyDict_Contains(dict.get(), name)) != 0;
+  if (PyDict_GET_SIZE(dict.get()) == 0) return {};
+  return dict;
+}
+
+bool shadows(const tavrin::Ref &entries, Step step) {
+  return entries && tavrin::check(PyDict_Contains(entries.get(), step_name(step))) != 0;
 }
 
 // The step's C++ body, called as its method object would call it.
@@ -91,8 +96,16 @@ Ref dispatch(PyObject *self, Step step, std::span<PyObject *const> params, PyObj
 
 }  // namespace
 
-bool is_own_step(PyObject *self, Step step) {
-  return (native_steps(Py_TYPE(self)) & step_bit(step)) && !instance_shadows(self, step_name(step));
+bool is_own_step(PyObject *self, Step step) { return are_own_steps(self, {step}); }
+
+bool are_own_steps(PyObject *self, std::initializer_list<Step> steps) {
+  std::uint32_t wanted = 0;
+  for (Step step : steps) wanted |= step_bit(step);
+  if ((native_steps(Py_TYPE(self)) & wanted) != wanted) return false;
+  const tavrin::Ref entries = instance_entries(self);
+  for (Step step : steps)
+    if (shadows(entries, step)) return false;
+  return true;
 }
 
 Ref call(PyObject *self, Step step, std::initializer_list<PyObject *> args) {

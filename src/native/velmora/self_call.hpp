@@ -14,6 +14,8 @@ Ref call(PyObject *self, Step step, std::initializer_list<PyObject *> args);
 // Would self.<step> resolve to our own method, so that calling the C++ body
 // directly is what Python would do?
 bool is_own_step(PyObject *self, Step step);
+// The same for every one of `steps`.
+bool are_own_steps(PyObject *self, std::initializer_list<Step> steps);
 
 // self._format_link_items(raw_items, include_source=...)
 Ref call_format_link_items(PyObject *self, PyObject *raw_items, bool include_source);
