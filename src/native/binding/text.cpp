@@ -1,13 +1,36 @@
 #include "binding/text.hpp"
 
+#include <cstring>
+
 #include "binding/objects.hpp"
 
 namespace tavrin {
 
-Py_ssize_t StrView::find(Py_UCS4 ch, Span span) const {
+namespace {
+
+template <typename Char>
+Py_ssize_t find_in(const Char *chars, Py_UCS4 ch, Span span) {
   for (Py_ssize_t i = span.begin; i < span.end; ++i)
-    if ((*this)[i] == ch) return i;
+    if (chars[i] == ch) return i;
   return -1;
+}
+
+}  // namespace
+
+Py_ssize_t StrView::find(Py_UCS4 ch, Span span) const {
+  if (span.empty()) return -1;
+  switch (kind_) {
+    case PyUnicode_1BYTE_KIND: {
+      if (ch > 0xFF) return -1;
+      const auto *chars = static_cast<const Py_UCS1 *>(data_);
+      const void *found = std::memchr(chars + span.begin, static_cast<int>(ch), static_cast<std::size_t>(span.size()));
+      return found ? static_cast<const Py_UCS1 *>(found) - chars : -1;
+    }
+    case PyUnicode_2BYTE_KIND:
+      return find_in(static_cast<const Py_UCS2 *>(data_), ch, span);
+    default:
+      return find_in(static_cast<const Py_UCS4 *>(data_), ch, span);
+  }
 }
 
 bool StrView::equals(Span span, const char *ascii) const {

@@ -107,6 +107,7 @@ std::optional<HeadingMatch> match_heading(const StrView &text, Span line) {
 std::optional<Span> match_list_item(const StrView &text, Span line) { return list_item_text(text, text.strip(line)); }
 
 bool match_pipe_row(const StrView &text, Span line, std::vector<Span> &cells) {
+  if (text.find('|', line) < 0) return false;
   split_cells(text, line, cells);
   if (cells.size() < 2) return false;  // no "|" at all
   if (cells.front().empty()) cells.erase(cells.begin());

@@ -130,25 +130,38 @@ class Assembly {
 };
 
 // The lines of the text as "\r\n", "\r" and "\n" end them.
-std::vector<Span> split_lines(const StrView &text) {
+template <typename Char>
+std::vector<Span> split_lines(const Char *chars, Py_ssize_t size) {
   std::vector<Span> lines;
   Py_ssize_t start = 0;
-  for (Py_ssize_t pos = 0; pos < text.size(); ++pos) {
-    const Py_UCS4 ch = text[pos];
+  for (Py_ssize_t pos = 0; pos < size; ++pos) {
+    const Char ch = chars[pos];
     if (ch != '\n' && ch != '\r') continue;
     lines.push_back({start, pos});
-    if (ch == '\r' && pos + 1 < text.size() && text[pos + 1] == '\n') ++pos;
+    if (ch == '\r' && pos + 1 < size && chars[pos + 1] == '\n') ++pos;
     start = pos + 1;
   }
-  lines.push_back({start, text.size()});
+  lines.push_back({start, size});
   return lines;
+}
+
+std::vector<Span> split_lines(PyObject *text) {
+  const Py_ssize_t size = PyUnicode_GET_LENGTH(text);
+  switch (PyUnicode_KIND(text)) {
+    case PyUnicode_1BYTE_KIND:
+      return split_lines(PyUnicode_1BYTE_DATA(text), size);
+    case PyUnicode_2BYTE_KIND:
+      return split_lines(PyUnicode_2BYTE_DATA(text), size);
+    default:
+      return split_lines(PyUnicode_4BYTE_DATA(text), size);
+  }
 }
 
 // The line parse: paragraphs (with fenced code inside them), headings, tables
 // and list items with their continuation lines, in one forward pass.
 class Parse {
  public:
-  Parse(PyObject *text, BodyWriter &body) : view_(text), lines_(split_lines(view_)), assembly_(text, body) {}
+  Parse(PyObject *text, BodyWriter &body) : view_(text), lines_(split_lines(text)), assembly_(text, body) {}
 
   void run() {
     std::size_t index = 0;
