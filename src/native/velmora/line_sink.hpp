@@ -52,6 +52,7 @@ class ListSink final : public LineSink {
 // through add(), which keeps str.join's TypeError for the first non-str item.
 class JoinedLines final : public LineSink {
  public:
+  explicit JoinedLines(Py_ssize_t expected_length = 0) : out_(expected_length) {}
   void begin_line() override;
   void write(PyObject *str, Span span) override { out_.write(str, span); }
   void write_ascii(const char *ascii, Py_ssize_t length) override { out_.write_ascii(ascii, length); }

@@ -94,7 +94,8 @@ Ref format_section(PyObject *self, Args args) {
   Ref record = PyDict_Check(answer) ? Ref::borrow(answer) : new_dict();
   Ref number = to_str(index);
 
-  JoinedLines lines;
+  // Room for a short section from the start; a long one grows as it goes.
+  JoinedLines lines(256);
   lines.begin_line();
   lines.write(py_str<"## 第 ">());
   lines.write(number.get());
