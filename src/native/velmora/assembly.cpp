@@ -4,6 +4,8 @@
 #include <utility>
 #include <vector>
 
+#include "velmora/assembly.hpp"
+
 #include "binding/objects.hpp"
 #include "binding/text.hpp"
 #include "velmora/self_call.hpp"
@@ -26,13 +28,39 @@ Ref text_block(PyObject *text) {
   return block;
 }
 
-Ref heading_block(PyObject *text, PyObject *level) {
-  Ref block = new_dict();
-  set_item(block.get(), py_str<"type">(), py_str<"heading">());
-  set_item(block.get(), py_str<"text">(), text);
-  set_item(block.get(), py_str<"level">(), level);
-  return block;
-}
+// The display blocks as dicts, for whoever called the assembly step.
+class DisplayBlocks final : public AssemblyOutput {
+ public:
+  DisplayBlocks() : blocks_(new_list()) {}
+
+  void heading(PyObject *text, PyObject *level) override {
+    Ref block = new_dict();
+    set_item(block.get(), py_str<"type">(), py_str<"heading">());
+    set_item(block.get(), py_str<"text">(), text);
+    set_item(block.get(), py_str<"level">(), level);
+    emit(block);
+  }
+  void text(PyObject *text) override { emit(text_block(text)); }
+  void list(PyObject *items) override {
+    Ref block = new_dict();
+    set_item(block.get(), py_str<"type">(), py_str<"list">());
+    set_item(block.get(), py_str<"items">(), items);
+    emit(block);
+  }
+  void table(PyObject *header, PyObject *rows) override {
+    Ref block = new_dict();
+    set_item(block.get(), py_str<"type">(), py_str<"table">());
+    set_item(block.get(), py_str<"header">(), header);
+    set_item(block.get(), py_str<"rows">(), rows);
+    emit(block);
+  }
+
+  Ref finish() { return std::move(blocks_); }
+
+ private:
+  void emit(const Ref &block) { append(blocks_.get(), block.get()); }
+  Ref blocks_;
+};
 
 // An int level (bool included) clamped to 1..6; anything else reads as 2.
 // A level already inside the range is kept as the very object given.
@@ -50,7 +78,7 @@ Ref heading_level(PyObject *value) {
 // a list item flushes the table before it is buffered and a table row the list.
 class Assembler {
  public:
-  explicit Assembler(PyObject *self) : self_(self), blocks_(new_list()) {}
+  Assembler(PyObject *self, AssemblyOutput &out) : self_(self), out_(out) {}
 
   void add(PyObject *element) {
     if (!PyDict_Check(element)) return;
@@ -65,11 +93,11 @@ class Assembler {
       flush_table();
       Ref raw_level = get(element, py_str<"level">());
       Ref level = heading_level(raw_level.get());
-      emit(heading_block(text.get(), level.get()));
+      out_.heading(text.get(), level.get());
     } else if (compares(type.get(), py_str<"paragraph">(), Py_EQ)) {
       flush_list();
       flush_table();
-      emit(text_block(text.get()));
+      out_.text(text.get());
     } else if (compares(type.get(), py_str<"list_item">(), Py_EQ)) {
       flush_table();
       if (!list_buffer_) list_buffer_ = new_list();
@@ -79,10 +107,9 @@ class Assembler {
     }
   }
 
-  Ref finish() {
+  void finish() {
     flush_list();
     flush_table();
-    return std::move(blocks_);
   }
 
  private:
@@ -93,19 +120,14 @@ class Assembler {
       table_rows_.push_back(std::move(row));
     } else if (has_text) {
       flush_table();
-      emit(text_block(text));
+      out_.text(text);
     }
   }
 
-  void emit(const Ref &block) { append(blocks_.get(), block.get()); }
-
   void flush_list() {
     if (!list_buffer_) return;
-    Ref block = new_dict();
-    set_item(block.get(), py_str<"type">(), py_str<"list">());
-    set_item(block.get(), py_str<"items">(), list_buffer_.get());
-    emit(block);
-    list_buffer_ = Ref();
+    Ref items = std::move(list_buffer_);
+    out_.list(items.get());
   }
 
   void flush_table() {
@@ -114,7 +136,7 @@ class Assembler {
     // A lone row never becomes a table.
     if (rows.size() == 1) {
       Ref joined = join(py_str<" | ">(), rows[0].get());
-      emit(text_block(joined.get()));
+      out_.text(joined.get());
       return;
     }
     PyObject *header = rows[0].get();
@@ -126,15 +148,11 @@ class Assembler {
       Ref row = call(self_, Step::normalize_row_cells, {rows[i].get(), width.get()});
       PyList_SET_ITEM(fitted.get(), static_cast<Py_ssize_t>(i - 1), row.release());
     }
-    Ref block = new_dict();
-    set_item(block.get(), py_str<"type">(), py_str<"table">());
-    set_item(block.get(), py_str<"header">(), header);
-    set_item(block.get(), py_str<"rows">(), fitted.get());
-    emit(block);
+    out_.table(header, fitted.get());
   }
 
   PyObject *self_;
-  Ref blocks_;
+  AssemblyOutput &out_;
   Ref list_buffer_;  // texts of pending list items; unset while there are none
   std::vector<Ref> table_rows_;
 };
@@ -196,10 +214,16 @@ Ref build_answer_blocks(PyObject *self, Args args) {
   return last_resort;
 }
 
+void assemble(PyObject *self, PyObject *structured_blocks, AssemblyOutput &out) {
+  Assembler assembler(self, out);
+  for_each(structured_blocks, [&](PyObject *element) { assembler.add(element); });
+  assembler.finish();
+}
+
 Ref build_structured_answer_blocks(PyObject *self, Args args) {
-  Assembler assembler(self);
-  for_each(args[0], [&](PyObject *element) { assembler.add(element); });
-  return assembler.finish();
+  DisplayBlocks blocks;
+  assemble(self, args[0], blocks);
+  return blocks.finish();
 }
 
 Ref normalize_structured_row(PyObject *self, Args args) {

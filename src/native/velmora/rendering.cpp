@@ -1,9 +1,10 @@
 // Display blocks rendered as Markdown-like lines. Headings sit two levels below
 // the section's own "##"/"###" headings; blocks are separated by one empty line.
+#include <functional>
 #include <vector>
 
 #include "binding/objects.hpp"
-#include "velmora/body_writer.hpp"
+#include "velmora/block_rendering.hpp"
 #include "velmora/self_call.hpp"
 
 namespace velmora {
@@ -56,7 +57,7 @@ Py_ssize_t marker_length(PyObject *level) {
   return value + 2;
 }
 
-void render_heading(BodyWriter &body, PyObject *block) {
+void read_heading(BodyWriter &body, PyObject *block) {
   Ref level = get(block, py_str<"level">());
   if (!PyLong_Check(level.get())) {
     level = owned(PyLong_FromLong(2));
@@ -65,29 +66,48 @@ void render_heading(BodyWriter &body, PyObject *block) {
     level = get(block, py_str<"level">());
   }
   Ref text_value = get_or(block, py_str<"text">(), [] { return empty_str(); });
-  Ref text = to_str(text_value.get());
-  if (PyLong_Check(level.get())) {
-    body.heading(marker_length(level.get()), text.get(), {0, PyUnicode_GET_LENGTH(text.get())});
+  render_heading(body, level.get(), text_value.get());
+}
+
+void read_list(BodyWriter &body, PyObject *block) {
+  Ref items = get_or_empty_list(block, py_str<"items">());
+  render_list(body, items.get());
+}
+
+void read_table(BodyWriter &body, PyObject *block) {
+  Ref header = get_or_empty_list(block, py_str<"header">());
+  render_table(body, header.get(), [&] { return get_or_empty_list(block, py_str<"rows">()); });
+}
+
+void read_text(BodyWriter &body, PyObject *block) {
+  Ref value = get(block, py_str<"text">());
+  render_text(body, value.get());
+}
+
+}  // namespace
+
+void render_heading(BodyWriter &body, PyObject *level, PyObject *text_value) {
+  Ref text = to_str(text_value);
+  if (PyLong_Check(level)) {
+    body.heading(marker_length(level), text.get(), {0, PyUnicode_GET_LENGTH(text.get())});
   } else {
     body.line();
-    body.write(generic_heading_line(level.get(), text.get()).get());
+    body.write(generic_heading_line(level, text.get()).get());
   }
 }
 
-void render_list(BodyWriter &body, PyObject *block) {
-  Ref items = get_or_empty_list(block, py_str<"items">());
-  for_each(items.get(), [&](PyObject *item) {
+void render_list(BodyWriter &body, PyObject *items) {
+  for_each(items, [&](PyObject *item) {
     Ref text = to_str(item);
     body.bullet();
     body.write(text.get());
   });
 }
 
-void render_table(BodyWriter &body, PyObject *block) {
-  Ref header_value = get_or_empty_list(block, py_str<"header">());
+void render_table(BodyWriter &body, PyObject *header_cells, const std::function<Ref()> &read_rows) {
   std::vector<Ref> header;
-  for_each(header_value.get(), [&](PyObject *cell) { header.push_back(to_str(cell)); });
-  Ref rows = get_or_empty_list(block, py_str<"rows">());
+  for_each(header_cells, [&](PyObject *cell) { header.push_back(to_str(cell)); });
+  Ref rows = read_rows();
   if (header.empty()) return;
 
   body.begin_table_row();
@@ -111,13 +131,10 @@ void render_table(BodyWriter &body, PyObject *block) {
   });
 }
 
-void render_text(BodyWriter &body, PyObject *block) {
-  Ref value = get(block, py_str<"text">());
-  Ref text = trimmed_text(value.get());
+void render_text(BodyWriter &body, PyObject *value) {
+  Ref text = trimmed_text(value);
   if (is_true(text.get())) body.add(text.get());
 }
-
-}  // namespace
 
 Ref render_blocks(PyObject *, Args args) {
   ListSink lines;
@@ -126,13 +143,13 @@ Ref render_blocks(PyObject *, Args args) {
     body.begin_block();
     Ref type = get(block, py_str<"type">());
     if (compares(type.get(), py_str<"heading">(), Py_EQ)) {
-      render_heading(body, block);
+      read_heading(body, block);
     } else if (compares(type.get(), py_str<"list">(), Py_EQ)) {
-      render_list(body, block);
+      read_list(body, block);
     } else if (compares(type.get(), py_str<"table">(), Py_EQ)) {
-      render_table(body, block);
+      read_table(body, block);
     } else {
-      render_text(body, block);
+      read_text(body, block);
     }
   });
   return lines.finish();

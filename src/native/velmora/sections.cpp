@@ -2,10 +2,10 @@
 // and summary, in that order.
 #include "binding/objects.hpp"
 #include "binding/text.hpp"
+#include "velmora/answer_body.hpp"
 #include "velmora/line_sink.hpp"
 #include "velmora/links.hpp"
 #include "velmora/self_call.hpp"
-#include "velmora/text_body.hpp"
 
 namespace velmora {
 
@@ -34,40 +34,6 @@ void add_links(PyObject *self, JoinedLines &lines, PyObject *heading, PyObject *
   add_lines(sub_section, link_lines.get());
 }
 
-// What _format_answer_body reads of a record, in its order.
-struct AnswerRecord {
-  Ref text;
-  Ref blocks;
-  bool skipped = false;  // a failed answer without text: no body at all
-
-  explicit AnswerRecord(PyObject *answer) {
-    Ref text_value = get(answer, py_str<"text">());
-    text = trimmed_text(text_value.get());
-    Ref success = get(answer, py_str<"isSuccess">());
-    skipped = success.get() == Py_False && !is_true(text.get());
-    if (!skipped) blocks = get(answer, py_str<"blocks">());
-  }
-};
-
-// Is the body made from the text alone, by our own steps all the way, so
-// that it can be written without building the blocks in between?
-bool is_own_text_body(PyObject *self, const AnswerRecord &record) {
-  PyObject *text = record.text.get();
-  if (!PyUnicode_CheckExact(text) || PyUnicode_GET_LENGTH(text) == 0) return false;
-  if (PyList_Check(record.blocks.get()) && is_true(record.blocks.get())) return false;
-  return are_own_steps(self, {Step::build_answer_blocks, Step::build_text_fallback_blocks, Step::normalize_text_lines,
-                              Step::parse_markdown_heading, Step::parse_markdown_table, Step::parse_pipe_row,
-                              Step::is_markdown_delimiter_row, Step::parse_markdown_list_item,
-                              Step::to_structured_blocks, Step::build_structured_answer_blocks,
-                              Step::normalize_structured_row, Step::normalize_row_cells, Step::render_blocks});
-}
-
-// The body through the steps: blocks built, then rendered.
-Ref built_body(PyObject *self, const AnswerRecord &record) {
-  Ref blocks = call(self, Step::build_answer_blocks, {record.text.get(), record.blocks.get()});
-  return expect_result(call(self, Step::render_blocks, {blocks.get()}), &PyList_Type);
-}
-
 // The answer's body lines under the answer heading; false when there are none.
 bool add_answer_body(PyObject *self, HeadedSink &answer_section, PyObject *index, PyObject *record) {
   if (!is_own_step(self, Step::format_answer_body) || !PyDict_CheckExact(record)) {
@@ -76,9 +42,9 @@ bool add_answer_body(PyObject *self, HeadedSink &answer_section, PyObject *index
   }
   const AnswerRecord answer(record);
   if (answer.skipped) return false;
-  if (is_own_text_body(self, answer)) {
+  if (writes_directly(self, answer)) {
     BodyWriter body(answer_section);
-    write_text_body(answer.text.get(), body);
+    write_directly(self, answer, body);
     return answer_section.started();
   }
   Ref body = built_body(self, answer);
@@ -126,10 +92,10 @@ Ref format_section(PyObject *self, Args args) {
 Ref format_answer_body(PyObject *self, Args args) {
   const AnswerRecord answer(args[1]);
   if (answer.skipped) return new_list();
-  if (is_own_text_body(self, answer)) {
+  if (writes_directly(self, answer)) {
     ListSink lines;
     BodyWriter body(lines);
-    write_text_body(answer.text.get(), body);
+    write_directly(self, answer, body);
     return lines.finish();
   }
   return built_body(self, answer);
