@@ -25,11 +25,14 @@ class Assembly {
   }
 
   // A paragraph: its lines joined with "\n".
-  void paragraph(const std::vector<Span> &lines) {
+  void paragraph(const Span *first, const Span *last) {
     flush();
     body_.begin_block();
     body_.line();
-    write_joined(lines, '\n');
+    for (const Span *line = first; line != last; ++line) {
+      if (line != first) body_.write_char('\n');
+      body_.write(text_, *line);
+    }
   }
 
   void list_item(Span item) {
@@ -235,7 +238,7 @@ class Parse {
     while (last != first && (last - 1)->empty()) --last;
     if (first != last) {
       *first = view_.lstrip(*first);
-      assembly_.paragraph(std::vector<Span>(first, last));
+      assembly_.paragraph(&*first, &*first + (last - first));
       last_is_item_ = false;
     }
     paragraph_.clear();
