@@ -16,6 +16,7 @@ namespace tavrin {
 struct ModuleSpec {
   const char *full_name;   // dotted name, e.g. "tavrin.amazon.scraper"
   const char *short_name;  // the name in the module definition
+  const char *doc;
   void (*body)(PyObject *module);
 };
 
@@ -25,6 +26,7 @@ class ModuleLifecycle {
 
   PyObject *create(PyObject *import_spec) noexcept;
   int exec(PyObject *module) noexcept;
+  const ModuleSpec &spec() const { return spec_; }
 
  private:
   void check_single_interpreter();
@@ -56,5 +58,23 @@ inline PyModuleDef_Slot module_slots[] = {
     {Py_mod_multiple_interpreters, Py_MOD_PER_INTERPRETER_GIL_SUPPORTED},
     {0, nullptr},
 };
+
+// The module's PyInit_<name> result: its definition for multi-phase
+// initialisation, run by `lifecycle`.
+template <ModuleLifecycle &lifecycle>
+PyObject *module_definition() {
+  static PyModuleDef definition = {
+      PyModuleDef_HEAD_INIT,
+      lifecycle.spec().short_name,
+      lifecycle.spec().doc,
+      0,
+      nullptr,
+      module_slots<lifecycle>,
+      nullptr,
+      nullptr,
+      nullptr,
+  };
+  return PyModuleDef_Init(&definition);
+}
 
 }  // namespace tavrin

@@ -25,21 +25,9 @@ void execute(PyObject *module) {
   check(PyDict_SetItemString(globals, "__all__", exported.get()));
 }
 
-ModuleLifecycle lifecycle({kModuleName, "scraper", execute});
-
-PyModuleDef definition = {
-    PyModuleDef_HEAD_INIT,
-    "scraper",
-    "amazon scraper 兼容导出。",
-    0,
-    nullptr,
-    module_slots<lifecycle>,
-    nullptr,
-    nullptr,
-    nullptr,
-};
+ModuleLifecycle lifecycle({kModuleName, "scraper", "amazon scraper 兼容导出。", execute});
 
 }  // namespace
 }  // namespace scraper
 
-PyMODINIT_FUNC PyInit_scraper() { return PyModuleDef_Init(&scraper::definition); }
+PyMODINIT_FUNC PyInit_scraper() { return tavrin::module_definition<scraper::lifecycle>(); }

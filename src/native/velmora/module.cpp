@@ -43,21 +43,9 @@ void execute(PyObject *module) {
   check(PyDict_SetItemString(globals, kClassName, cls.get()));
 }
 
-ModuleLifecycle lifecycle({kModuleName, "velmora", execute});
-
-PyModuleDef definition = {
-    PyModuleDef_HEAD_INIT,
-    "velmora",
-    "Amazon Rufus 答案报告格式化服务。",
-    0,
-    nullptr,
-    module_slots<lifecycle>,
-    nullptr,
-    nullptr,
-    nullptr,
-};
+ModuleLifecycle lifecycle({kModuleName, "velmora", "Amazon Rufus 答案报告格式化服务。", execute});
 
 }  // namespace
 }  // namespace velmora
 
-PyMODINIT_FUNC PyInit_velmora() { return PyModuleDef_Init(&velmora::definition); }
+PyMODINIT_FUNC PyInit_velmora() { return tavrin::module_definition<velmora::lifecycle>(); }
