@@ -22,6 +22,9 @@ namespace {
 
 constexpr Py_UCS4 kBullet = 0x2022;
 
+// "\\d": any decimal digit, ASCII ones first.
+bool is_decimal(Py_UCS4 ch) { return ch < 128 ? (ch >= '0' && ch <= '9') : Py_UNICODE_ISDECIMAL(ch); }
+
 // "\s+(.*)$" from `pos` on a stripped line. The whitespace run is taken whole:
 // giving any of it back to "(.*)" only lengthens the rest, which must hold no
 // "\n" either way (the line ends in non-whitespace, so "$" is its end).
@@ -36,7 +39,7 @@ std::optional<Span> text_after_space(const StrView &line, Py_ssize_t pos, Span s
 // "^\d+[.)]" then "\s+(.*)$".
 std::optional<Span> ordered_item_text(const StrView &line, Span stripped) {
   Py_ssize_t pos = stripped.begin;
-  while (pos < stripped.end && Py_UNICODE_ISDECIMAL(line[pos])) ++pos;
+  while (pos < stripped.end && is_decimal(line[pos])) ++pos;
   if (pos == stripped.begin || pos == stripped.end) return std::nullopt;
   if (line[pos] != '.' && line[pos] != ')') return std::nullopt;
   return text_after_space(line, pos + 1, stripped);

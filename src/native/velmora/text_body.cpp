@@ -1,6 +1,7 @@
 #include "velmora/text_body.hpp"
 
 #include <algorithm>
+#include <cstring>
 #include <vector>
 
 #include "velmora/markdown_lines.hpp"
