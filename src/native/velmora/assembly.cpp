@@ -143,10 +143,12 @@ class Assembler {
     const Py_ssize_t header_size = PyObject_Size(header);
     if (header_size < 0) throw_error();
     Ref width = owned(PyLong_FromSsize_t(header_size));
-    Ref fitted = new_list(static_cast<Py_ssize_t>(rows.size() - 1));
+    // Appended, not pre-sized: the calls run Python code, which must never
+    // meet a tracked list with empty slots (gc.get_objects() would hand it out).
+    Ref fitted = new_list();
     for (std::size_t i = 1; i < rows.size(); ++i) {
       Ref row = call(self_, Step::normalize_row_cells, {rows[i].get(), width.get()});
-      PyList_SET_ITEM(fitted.get(), static_cast<Py_ssize_t>(i - 1), row.release());
+      append(fitted.get(), row.get());
     }
     out_.table(header, fitted.get());
   }
