@@ -311,7 +311,13 @@ class FallbackParse {
     if (PyUnicode_GET_LENGTH(text.get()) > 0) emit(text_block(text.get()).get());
   }
 
-  PyObject *last_block() const { return PyList_GET_ITEM(blocks_.get(), PyList_GET_SIZE(blocks_.get()) - 1); }
+  // blocks[-1], borrowed. Python code run since the list was last looked at
+  // (a block's get or __eq__) may have emptied it: then Python's IndexError.
+  PyObject *last_block() const {
+    const Py_ssize_t size = PyList_GET_SIZE(blocks_.get());
+    if (size == 0) raise(PyExc_IndexError, "list index out of range");
+    return PyList_GET_ITEM(blocks_.get(), size - 1);
+  }
 
   bool continues_list_item(const Line &line) const {
     if (!line.is_indented()) return false;
