@@ -5,6 +5,7 @@ import pytest
 
 sys.path.insert(0, os.path.dirname(__file__))
 
+import profiles  # noqa: E402,F401  (registers and loads the Hypothesis profiles)
 from tavrin.amazon_rufus.services.velmora import Velmora  # noqa: E402
 
 

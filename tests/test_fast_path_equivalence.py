@@ -1,0 +1,68 @@
+"""Steps that resolve to our own methods are called directly; overridden ones
+through attribute lookup. Both roads must give the same reports and errors:
+a subclass whose overrides only forward to super() is indistinguishable."""
+
+from __future__ import annotations
+
+import inspect
+from functools import cache
+
+from hypothesis import given
+from hypothesis import strategies as st
+
+from profiles import examples
+from strategies import payloads
+from tavrin.amazon_rufus.services.velmora import Velmora
+
+STEPS = [name for name, value in vars(Velmora).items() if callable(value)]
+
+
+def forwarding_source(name: str) -> str:
+    """`def name(<the same parameters>): return super().name(<the same arguments>)`."""
+    signature = inspect.signature(getattr(Velmora, name))
+    params = list(signature.parameters.values())[1:]
+    arguments = ", ".join(p.name if p.kind is p.POSITIONAL_OR_KEYWORD else f"{p.name}={p.name}" for p in params)
+    bare = signature.replace(
+        parameters=[p.replace(annotation=p.empty) for p in signature.parameters.values()],
+        return_annotation=signature.empty,
+    )
+    return f"    def {name}{bare}:\n        return super().{name}({arguments})\n"
+
+
+@cache
+def forwarding_class(*names: str) -> type:
+    source = "class Forwarding(Velmora):\n" + "".join(forwarding_source(name) for name in names)
+    namespace = {"Velmora": Velmora}
+    exec(source, namespace)
+    return namespace["Forwarding"]
+
+
+def outcome(velmora: Velmora, payload: dict) -> tuple:
+    try:
+        return ("report", velmora.format_data(payload))
+    except Exception as error:  # the comparison is the point: any failure must match too
+        return ("error", type(error), str(error))
+
+
+PLAIN = Velmora()
+
+
+def test_forwarders_replace_every_step_with_the_same_parameters():
+    cls = forwarding_class(*STEPS)
+    assert len(STEPS) == 23
+    for name in STEPS:
+        assert vars(cls)[name] is not vars(Velmora)[name]
+        kinds = [(p.name, p.kind) for p in inspect.signature(vars(cls)[name]).parameters.values()]
+        assert kinds == [(p.name, p.kind) for p in inspect.signature(vars(Velmora)[name]).parameters.values()]
+
+
+@examples(120)
+@given(payloads())
+def test_every_step_overridden_gives_identical_results(payload):
+    assert outcome(forwarding_class(*STEPS)(), payload) == outcome(PLAIN, payload)
+
+
+@examples(120)
+@given(payloads(), st.sampled_from(STEPS))
+def test_one_step_overridden_gives_identical_results(payload, step):
+    assert outcome(forwarding_class(step)(), payload) == outcome(PLAIN, payload)
