@@ -8,6 +8,7 @@ import subprocess
 import sys
 import textwrap
 from collections.abc import Callable
+from functools import cache
 from typing import Any
 
 # A call leaks when the interpreter keeps more allocated blocks after many
@@ -71,3 +72,17 @@ def check_python(code: str, **kwargs: Any) -> str:
     result = run_python(code, **kwargs)
     assert result.returncode == 0, f"exit {result.returncode}\nstdout:\n{result.stdout}\nstderr:\n{result.stderr}"
     return result.stdout
+
+
+class Boom(Exception):
+    """Raised by the methods of `raising` classes."""
+
+
+@cache
+def raising(base: type, name: str) -> type:
+    """A subclass of `base` whose method `name` raises Boom."""
+
+    def boom(self: object, *args: Any, **kwargs: Any) -> Any:
+        raise Boom(name)
+
+    return type(f"Raising_{name}", (base,), {name: boom, "__hash__": base.__hash__})

@@ -9,11 +9,10 @@ from __future__ import annotations
 
 import gc
 import sys
-from functools import cache
 
 import pytest
 
-from support import assert_no_leak
+from support import Boom, assert_no_leak, raising
 from tavrin.amazon_rufus.services.velmora import Velmora
 
 VELMORA = Velmora()
@@ -32,18 +31,6 @@ def frozen_heap():
 COUNTS_BLOCKS = sys.getallocatedblocks() > 0
 
 
-class Boom(Exception):
-    pass
-
-
-@cache
-def raising(base: type, name: str) -> type:
-    """A subclass of `base` whose method `name` raises Boom."""
-
-    def boom(self, *args, **kwargs):
-        raise Boom(name)
-
-    return type(f"Raising_{name}", (base,), {name: boom, "__hash__": base.__hash__})
 
 
 class Hook:

@@ -12,7 +12,7 @@ from functools import cache
 
 import pytest
 
-from support import assert_no_leak
+from support import Boom, assert_no_leak, raising
 from tavrin.amazon_rufus.services.velmora import Velmora
 
 V = Velmora()
@@ -38,18 +38,6 @@ def fresh(text: str) -> str:
 
 def number(value: int) -> int:
     return int(str(value) + "0") // 10 if value > 256 else int(str(value))
-
-
-class Boom(Exception):
-    pass
-
-
-@cache
-def raising(base: type, name: str) -> type:
-    def boom(self, *args, **kwargs):
-        raise Boom(name)
-
-    return type(f"Raising_{name}", (base,), {name: boom, "__hash__": base.__hash__})
 
 
 @cache

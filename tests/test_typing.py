@@ -28,9 +28,9 @@ def run_module(*args: str, cwd: Path) -> subprocess.CompletedProcess[str]:
 
 
 def stub_annotations() -> list[tuple[str, dict[str, str]]]:
-    spec = importlib.util.find_spec(VELMORA)
-    assert spec is not None and spec.origin is not None
-    tree = ast.parse(Path(spec.origin).with_name("velmora.pyi").read_text(encoding="utf-8"))
+    module_spec = importlib.util.find_spec(VELMORA)
+    assert module_spec is not None and module_spec.origin is not None
+    tree = ast.parse(Path(module_spec.origin).with_name("velmora.pyi").read_text(encoding="utf-8"))
     cls = next(node for node in tree.body if isinstance(node, ast.ClassDef) and node.name == "Velmora")
     methods = []
     for node in cls.body:

@@ -84,12 +84,12 @@ PyObject *ModuleLifecycle::create(PyObject *import_spec) noexcept {
 }
 
 void ModuleLifecycle::run_body(PyObject *module) {
-  warn_on_version_mismatch(spec_.full_name);
-  const bool entered = enter_sys_modules(module, spec_.full_name);
+  warn_on_version_mismatch(info_.full_name);
+  const bool entered = enter_sys_modules(module, info_.full_name);
   try {
-    spec_.body(module);
+    info_.body(module);
   } catch (...) {
-    if (entered) leave_sys_modules(module, spec_.full_name);
+    if (entered) leave_sys_modules(module, info_.full_name);
     throw;
   }
 }
@@ -98,7 +98,7 @@ int ModuleLifecycle::exec(PyObject *module) noexcept {
   if (module_) {
     if (module_ == module) return 0;
     PyErr_Format(PyExc_RuntimeError, "Module '%s' has already been imported. Re-initialisation is not supported.",
-                 spec_.short_name);
+                 info_.short_name);
     return -1;
   }
   module_ = Py_NewRef(module);

@@ -13,7 +13,7 @@
 
 namespace tavrin {
 
-struct ModuleSpec {
+struct ModuleInfo {
   const char *full_name;   // dotted name, e.g. "tavrin.amazon.scraper"
   const char *short_name;  // the name in the module definition
   const char *doc;
@@ -22,18 +22,18 @@ struct ModuleSpec {
 
 class ModuleLifecycle {
  public:
-  explicit constexpr ModuleLifecycle(ModuleSpec module) : spec_(module) {}
+  explicit constexpr ModuleLifecycle(ModuleInfo module) : info_(module) {}
 
   PyObject *create(PyObject *import_spec) noexcept;
   int exec(PyObject *module) noexcept;
-  const ModuleSpec &spec() const { return spec_; }
+  const ModuleInfo &info() const { return info_; }
 
  private:
   void check_single_interpreter();
   Ref new_module(PyObject *import_spec);
   void run_body(PyObject *module);
 
-  ModuleSpec spec_;
+  ModuleInfo info_;
   PyObject *module_ = nullptr;
   PY_INT64_T interpreter_id_ = -1;
 };
@@ -65,8 +65,8 @@ template <ModuleLifecycle &lifecycle>
 PyObject *module_definition() {
   static PyModuleDef definition = {
       PyModuleDef_HEAD_INIT,
-      lifecycle.spec().short_name,
-      lifecycle.spec().doc,
+      lifecycle.info().short_name,
+      lifecycle.info().doc,
       0,
       nullptr,
       module_slots<lifecycle>,
