@@ -85,7 +85,9 @@ pipe_rows = st.builds(
 delimiter_rows = st.builds(
     lambda lead, cells, tail: lead + "|".join(cells) + tail,
     st.sampled_from(["", "|"]),
-    st.lists(st.sampled_from(["---", ":---", "---:", ":---:", " --- ", "--", "-", "", "::---"]), min_size=1, max_size=5),
+    st.lists(
+        st.sampled_from(["---", ":---", "---:", ":---:", " --- ", "--", "-", "", "::---"]), min_size=1, max_size=5
+    ),
     st.sampled_from(["", "|"]),
 )
 tables = st.builds(
@@ -232,9 +234,13 @@ def answer_records(subclasses: bool = True) -> st.SearchStrategy[Any]:
     return _mostly(record, json_values(subclasses=False), 6)
 
 
-def payloads(subclasses: bool = True, max_answers: int = 5) -> st.SearchStrategy[dict]:
-    """A whole result payload (always an exact dict, as format_data demands)."""
-    answers = _mostly(_list_of(answer_records(subclasses), subclasses, max_answers), json_values(subclasses), 6)
+def payloads(subclasses: bool = True, max_answers: int = 5, min_answers: int = 0) -> st.SearchStrategy[dict]:
+    """A whole result payload (always an exact dict, as format_data demands).
+    With `min_answers`, "answers" is always a list of at least that many."""
+    answer_list = _maybe(
+        st.lists(answer_records(subclasses), min_size=min_answers, max_size=max_answers), ListSub, subclasses
+    )
+    answers = answer_list if min_answers else _mostly(answer_list, json_values(subclasses), 6)
     return st.fixed_dictionaries(
         {"answers": answers},
         optional={"questions": questions(subclasses), "upload_payload": upload_payloads(subclasses)},
