@@ -9,9 +9,14 @@ from __future__ import annotations
 
 import gc
 import sys
+from functools import partial
 
 import pytest
+from hypothesis import given
+from hypothesis import strategies as st
 
+from profiles import examples
+from strategies import payloads
 from support import Boom, assert_no_leak, raising
 from tavrin.amazon_rufus.services.velmora import Velmora
 
@@ -29,8 +34,6 @@ def frozen_heap():
 
 
 COUNTS_BLOCKS = sys.getallocatedblocks() > 0
-
-
 
 
 class Hook:
@@ -87,8 +90,24 @@ def section(title: str, *parts: str) -> str:
 PLACEHOLDER = section("第 1 题", "", "### 答案", "", "第 1 题未获取到答案")
 
 
+def with_links(*lines: str) -> str:
+    return section("第 1 题", "", "### 相关产品", "", *lines, "", "### 答案", "", "第 1 题未获取到答案")
+
+
+def two_summaries(first_question: str) -> str:
+    return section(first_question, "", "### 总结", "", "S", "", "## 第 2 题：第 2 题", "", "### 总结", "", "S")
+
+
 def answer(*body: str) -> str:
     return section("第 1 题", "", "### 答案", "", *body)
+
+
+def one(record) -> dict:
+    return {"answers": [record]}
+
+
+def blocks(*elements) -> dict:
+    return one({"blocks": list(elements)})
 
 
 # Each payload holds one object whose method raises; the exception propagates unchanged.
@@ -102,22 +121,22 @@ RAISING_PAYLOADS = {
     "first record get": lambda: {"answers": [{}], "upload_payload": {"records": [raising(dict, "get")()]}},
     "answers iter": lambda: {"answers": raising(list, "__iter__")([{}])},
     "answers len": lambda: {"answers": raising(list, "__len__")([{}])},
-    "answer record get": lambda: {"answers": [raising(dict, "get")(text="T")]},
-    "summary bool": lambda: {"answers": [{"summaryText": raising(Hook, "__bool__")()}]},
-    "summary str": lambda: {"answers": [{"summaryText": raising(Hook, "__str__")()}]},
-    "text str": lambda: {"answers": [{"text": raising(Hook, "__str__")()}]},
-    "text str subclass strip": lambda: {"answers": [{"text": Hook(raising(str, "strip")("T"))}]},
-    "link str strip": lambda: {"answers": [{"productLinks": [raising(str, "strip")("L")]}]},
-    "link object get": lambda: {"answers": [{"recommendedAsins": [raising(dict, "get")(asin="A")]}]},
-    "link title bool": lambda: {"answers": [{"productLinks": [{"title": raising(Hook, "__bool__")()}]}]},
-    "link asin str": lambda: {"answers": [{"productLinks": [{"asin": raising(Hook, "__str__")()}]}]},
-    "links iter": lambda: {"answers": [{"productLinks": raising(list, "__iter__")(["L"])}]},
-    "blocks len": lambda: {"answers": [{"blocks": raising(list, "__len__")([{}])}]},
-    "block type eq": lambda: {"answers": [{"blocks": [{"type": raising(Hook, "__eq__")(), "text": "T"}]}]},
-    "block text bool": lambda: {"answers": [{"blocks": [{"type": "paragraph", "text": raising(Hook, "__bool__")()}]}]},
-    "block cells iter": lambda: {"answers": [{"blocks": [{"type": "table_row", "cells": raising(list, "__iter__")([1])}]}]},
-    "block cell str": lambda: {"answers": [{"blocks": [{"type": "table_row", "cells": [raising(Hook, "__str__")()]}]}]},
-    "block type str subclass eq": lambda: {"answers": [{"blocks": [{"type": raising(str, "__eq__")("heading"), "text": "H"}]}]},
+    "answer record get": lambda: one(raising(dict, "get")(text="T")),
+    "summary bool": lambda: one({"summaryText": raising(Hook, "__bool__")()}),
+    "summary str": lambda: one({"summaryText": raising(Hook, "__str__")()}),
+    "text str": lambda: one({"text": raising(Hook, "__str__")()}),
+    "text str subclass strip": lambda: one({"text": Hook(raising(str, "strip")("T"))}),
+    "link str strip": lambda: one({"productLinks": [raising(str, "strip")("L")]}),
+    "link object get": lambda: one({"recommendedAsins": [raising(dict, "get")(asin="A")]}),
+    "link title bool": lambda: one({"productLinks": [{"title": raising(Hook, "__bool__")()}]}),
+    "link asin str": lambda: one({"productLinks": [{"asin": raising(Hook, "__str__")()}]}),
+    "links iter": lambda: one({"productLinks": raising(list, "__iter__")(["L"])}),
+    "blocks len": lambda: one({"blocks": raising(list, "__len__")([{}])}),
+    "block type eq": lambda: blocks({"type": raising(Hook, "__eq__")(), "text": "T"}),
+    "block type str subclass eq": lambda: blocks({"type": raising(str, "__eq__")("heading"), "text": "H"}),
+    "block text bool": lambda: blocks({"type": "paragraph", "text": raising(Hook, "__bool__")()}),
+    "block cells iter": lambda: blocks({"type": "table_row", "cells": raising(list, "__iter__")([1])}),
+    "block cell str": lambda: blocks({"type": "table_row", "cells": [raising(Hook, "__str__")()]}),
 }
 
 
@@ -177,18 +196,18 @@ def links_grown_by_a_field_str():
 
 
 def blocks_emptied_by_a_text_truth_test():
-    blocks = [{"type": "paragraph", "text": Hook("P", on_bool=lambda: blocks.clear())}, {"type": "paragraph", "text": "x"}]
-    return {"answers": [{"blocks": blocks}]}
+    elements = [{"type": "paragraph", "text": Hook("P", on_bool=lambda: elements.clear())}, {"type": "paragraph"}]
+    return one({"blocks": elements})
 
 
 def blocks_emptied_by_a_type_comparison():
-    blocks = [{"type": Hook(on_eq=lambda: blocks.clear()), "text": "a"}, {"type": "paragraph", "text": "b"}]
-    return {"answers": [{"blocks": blocks}]}
+    elements = [{"type": Hook(on_eq=lambda: elements.clear()), "text": "a"}, {"type": "paragraph", "text": "b"}]
+    return one({"blocks": elements})
 
 
 def cells_emptied_by_a_cell_str():
     cells = [Hook("A", on_str=lambda: cells.clear()), "never read"]
-    return {"answers": [{"blocks": [{"type": "table_row", "cells": cells}, {"type": "table_row", "cells": ["c", "d"]}]}]}
+    return blocks({"type": "table_row", "cells": cells}, {"type": "table_row", "cells": ["c", "d"]})
 
 
 def link_object_emptied_by_its_get():
@@ -201,14 +220,14 @@ def question_item_emptied_by_its_get():
 
 MUTATING_PAYLOADS = [
     (answers_emptied_by_a_summary_truth_test, section("第 1 题", "", "### 总结", "", "S")),
-    (questions_emptied_by_an_item_str, section("Q1", "", "### 总结", "", "S", "", "## 第 2 题：第 2 题", "", "### 总结", "", "S")),
-    (links_emptied_by_a_field_str, section("第 1 题", "", "### 相关产品", "", "- B1 - T", "", "### 答案", "", "第 1 题未获取到答案")),
-    (links_grown_by_a_field_str, section("第 1 题", "", "### 相关产品", "", "- B1", "- added", "", "### 答案", "", "第 1 题未获取到答案")),
+    (questions_emptied_by_an_item_str, two_summaries("Q1")),
+    (links_emptied_by_a_field_str, with_links("- B1 - T")),
+    (links_grown_by_a_field_str, with_links("- B1", "- added")),
     (blocks_emptied_by_a_text_truth_test, answer("P")),
     (blocks_emptied_by_a_type_comparison, PLACEHOLDER),
     # The first row keeps the cell read before the list emptied; the second is merged into its one column.
     (cells_emptied_by_a_cell_str, answer("| A |", "| --- |", "| c | d |")),
-    (link_object_emptied_by_its_get, section("第 1 题", "", "### 相关产品", "", "- B1", "", "### 答案", "", "第 1 题未获取到答案")),
+    (link_object_emptied_by_its_get, with_links("- B1")),
     (question_item_emptied_by_its_get, PLACEHOLDER),
 ]
 
@@ -336,21 +355,21 @@ MUTATING_OVERRIDES = [
     (
         ClearsQuestions,
         lambda: {"answers": [{"summaryText": "S"}, {"summaryText": "S"}], "questions": ["Q1", "Q2"]},
-        section("Q1", "", "### 总结", "", "S", "", "## 第 2 题：第 2 题", "", "### 总结", "", "S"),
+        two_summaries("Q1"),
     ),
-    (ClearsDisplayBlocks, lambda: {"answers": [{"text": "T"}]}, PLACEHOLDER),
+    (ClearsDisplayBlocks, lambda: one({"text": "T"}), PLACEHOLDER),
     (
         ClearsRows,
-        lambda: {"answers": [{"blocks": [{"type": "table_row", "cells": [c, "x"]} for c in "ab"]}]},
+        lambda: blocks(*({"type": "table_row", "cells": [c, "x"]} for c in "ab")),
         answer("| a | x |", "| --- | --- |", "|  |  |"),
     ),
-    (AddsIntermediateHeading, lambda: {"answers": [{"text": "T"}]}, answer("T", "", "### H")),
+    (AddsIntermediateHeading, lambda: one({"text": "T"}), answer("T", "", "### H")),
     # Both assemblies find their input emptied: the answer text is the last resort.
-    (ClearsStructuredBlocks, lambda: {"answers": [{"text": "T", "blocks": [{"type": "paragraph", "text": "P"}]}]}, answer("T")),
-    (ClearsTableRowBlock, lambda: {"answers": [{"blocks": [{"type": "table_row", "text": "a | b"}]}]}, answer("a | b")),
-    (ClearsLinesInTableTest, lambda: {"answers": [{"text": "x\ny\nz"}]}, answer("x")),
+    (ClearsStructuredBlocks, lambda: one({"text": "T", "blocks": [{"type": "paragraph", "text": "P"}]}), answer("T")),
+    (ClearsTableRowBlock, lambda: blocks({"type": "table_row", "text": "a | b"}), answer("a | b")),
+    (ClearsLinesInTableTest, lambda: one({"text": "x\ny\nz"}), answer("x")),
     # The body row is emptied after its test, so the table keeps only its header, shown as text.
-    (ClearsCellsAfterDelimiterTest, lambda: {"answers": [{"text": "| a | b |\n|---|---|\n| 1 | 2 |"}]}, answer("a | b")),
+    (ClearsCellsAfterDelimiterTest, lambda: one({"text": "| a | b |\n|---|---|\n| 1 | 2 |"}), answer("a | b")),
 ]
 
 
@@ -443,3 +462,89 @@ def test_a_str_that_formats_the_report_again_ends_in_recursion_error():
             VELMORA.format_data({"answers": [{"summaryText": Again()}]})
     finally:
         sys.setrecursionlimit(old)
+
+
+# Random versions of the above: hooks that change some list or dict of the
+# payload, placed where the formatter reads them. Whatever happens must be a
+# report or an ordinary exception (a SystemError would mean a broken error
+# protocol).
+LIST_CHANGES = [list.clear, lambda x: x.append(" added "), lambda x: x.insert(0, "- first"), lambda x: x and x.pop()]
+DICT_CHANGES = [dict.clear, lambda x: x and x.popitem(), lambda x: x.update(text=" t ", type="paragraph")]
+# For each kind of dict: the keys read from it (text-like ones first), and
+# elements of its kind that carry a hook, for the lists that hold such dicts.
+READ = {
+    "payload": ["answers", "questions", "upload_payload"],
+    "record": ["summaryText", "text", "productLinks", "recommendedAsins", "isSuccess", "blocks"],
+    "block": ["text", "type", "level", "cells"],
+    "link": ["asin", "title", "href", "source", "description"],
+    "question": ["question", "text"],
+    "upload": ["records"],
+    "upload record": ["questions"],
+    "cell": [],
+}
+ELEMENTS = {
+    "record": [lambda h: {"summaryText": h}, lambda h: {"text": h}, lambda h: {"blocks": [{"type": h, "text": "t"}]}],
+    "block": [
+        lambda h: {"type": "paragraph", "text": h},
+        lambda h: {"type": h, "text": "t"},
+        lambda h: {"type": "table_row", "cells": [h, "b"]},
+        lambda h: {"type": "heading", "text": h, "level": 1},
+    ],
+    "link": [lambda h: {"asin": h, "title": "t"}, lambda h: {"title": h}],
+    "question": [lambda h: {"question": h}, lambda h: {"text": h}],
+    "upload record": [lambda h: {"questions": [{"question": h}]}],
+    "cell": [lambda h: h],
+}
+KIND_UNDER = {
+    "answers": "record", "questions": "question", "upload_payload": "upload", "records": "upload record",
+    "productLinks": "link", "recommendedAsins": "link", "blocks": "block", "cells": "cell",
+}
+
+
+def places(value, kind, found):
+    """(container, kind) for every list and dict of a payload that the formatter reads."""
+    if isinstance(value, dict):
+        found.append((value, kind))
+        for key, item in value.items():
+            if key in KIND_UNDER and key in READ[kind]:
+                places(item, KIND_UNDER[key], found)
+    elif isinstance(value, list):
+        found.append((value, kind))
+        for item in value:
+            places(item, kind, found)
+    return found
+
+
+def limited(action, times=3):
+    """`action`, which stops acting after `times` runs."""
+    runs = []
+
+    def run():
+        if len(runs) < times:
+            runs.append(None)
+            action()
+
+    return run
+
+
+@examples(150)
+@given(payloads(min_answers=1), st.data())
+def test_payloads_changed_at_random_while_read(payload, data):
+    found = places(payload, "payload", [])
+    for _ in range(data.draw(st.integers(1, 4))):
+        target, _ = data.draw(st.sampled_from(found))
+        change = data.draw(st.sampled_from(LIST_CHANGES if isinstance(target, list) else DICT_CHANGES))
+        trigger = data.draw(st.sampled_from(["on_bool", "on_str", "on_eq"]))
+        text = data.draw(st.sampled_from(["x", "  ", "- a", "| a | b |"]))
+        hook = Hook(text, **{trigger: limited(partial(change, target))})
+        place, kind = data.draw(st.sampled_from(found[1:]))
+        if isinstance(place, list) and kind in ELEMENTS:
+            place.insert(data.draw(st.integers(0, len(place))), data.draw(st.sampled_from(ELEMENTS[kind]))(hook))
+        elif isinstance(place, dict) and READ[kind]:
+            place[data.draw(st.sampled_from(READ[kind]))] = hook
+    try:
+        report = VELMORA.format_data(payload)
+    except Exception as error:
+        assert not isinstance(error, SystemError), error
+    else:
+        assert type(report) is str

@@ -166,7 +166,10 @@ ERRORS = {
         Boom,
     ),
     "_build_answer_blocks bytes": (lambda: V._build_answer_blocks(fresh("T").encode(), None), TypeError),
-    "_build_structured_answer_blocks tuple": (lambda: V._build_structured_answer_blocks(tuple(structured())), TypeError),
+    "_build_structured_answer_blocks tuple": (
+        lambda: V._build_structured_answer_blocks(tuple(structured())),
+        TypeError,
+    ),
     "_normalize_structured_row list": (lambda: V._normalize_structured_row([fresh("a")]), TypeError),
     "_normalize_row_cells width": (lambda: V._normalize_row_cells([fresh("a")], [number(300)]), TypeError),
     "_normalize_row_cells huge width": (lambda: V._normalize_row_cells([fresh("a")], number(2**70)), OverflowError),
@@ -179,11 +182,17 @@ ERRORS = {
     "_parse_markdown_table index": (lambda: V._parse_markdown_table(table_lines(), number(-10)), IndexError),
     "_parse_markdown_table non-str row": (lambda: V._parse_markdown_table(table_lines()[:2] + [1], 0), AttributeError),
     "_parse_pipe_row str subclass": (lambda: V._parse_pipe_row(raising(str, "strip")("| a | b |")), TypeError),
-    "_is_markdown_delimiter_row non-str cell": (lambda: V._is_markdown_delimiter_row([fresh("---"), 1]), AttributeError),
+    "_is_markdown_delimiter_row non-str cell": (
+        lambda: V._is_markdown_delimiter_row([fresh("---"), 1]),
+        AttributeError,
+    ),
     "_collapse_blank_lines None": (lambda: V._collapse_blank_lines(None), TypeError),
     # Payload objects whose own methods raise.
     "format_data get raises": (lambda: V.format_data({"answers": [raising(dict, "get")()]}), Boom),
-    "format_data strip raises": (lambda: V.format_data({"answers": [{}], "questions": [raising(str, "strip")("Q")]}), Boom),
+    "format_data strip raises": (
+        lambda: V.format_data({"answers": [{}], "questions": [raising(str, "strip")("Q")]}),
+        Boom,
+    ),
     "format_data str raises": (lambda: V.format_data({"answers": [{"text": [raising(list, "__repr__")()]}]}), Boom),
     "format_data bool raises": (
         lambda: V.format_data({"answers": [{"blocks": [{"type": "heading", "text": raising(list, "__len__")()}]}]}),
@@ -206,7 +215,10 @@ ERRORS = {
         Boom,
     ),
     # Overrides returning the wrong type: the result test refuses them.
-    "format_data collapse gives bytes": (lambda: returning("_collapse_blank_lines", bytes).format_data(payload()), TypeError),
+    "format_data collapse gives bytes": (
+        lambda: returning("_collapse_blank_lines", bytes).format_data(payload()),
+        TypeError,
+    ),
     "_extract_questions normalize gives tuple": (
         lambda: returning("_normalize_question_list", tuple)._extract_questions(payload()),
         TypeError,
