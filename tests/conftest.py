@@ -1,3 +1,4 @@
+import gc
 import os
 import sys
 
@@ -12,3 +13,14 @@ from tavrin.amazon_rufus.services.velmora import Velmora  # noqa: E402
 @pytest.fixture
 def velmora() -> Velmora:
     return Velmora()
+
+
+@pytest.fixture(scope="module")
+def frozen_heap():
+    """Leave the objects made before a module's tests out of every collection
+    that its leak checks run: the checks then cost the same however large the
+    heap has grown."""
+    gc.collect()
+    gc.freeze()
+    yield
+    gc.unfreeze()

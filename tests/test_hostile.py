@@ -23,14 +23,7 @@ from tavrin.amazon_rufus.services.velmora import Velmora
 VELMORA = Velmora()
 
 
-@pytest.fixture(scope="module", autouse=True)
-def frozen_heap():
-    """Leave the objects made before these tests out of every collection that
-    the leak checks run: the checks then cost the same however large the heap."""
-    gc.collect()
-    gc.freeze()
-    yield
-    gc.unfreeze()
+pytestmark = pytest.mark.usefixtures("frozen_heap")
 
 
 COUNTS_BLOCKS = sys.getallocatedblocks() > 0

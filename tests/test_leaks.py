@@ -6,7 +6,6 @@ a block that is never freed."""
 
 from __future__ import annotations
 
-import gc
 import sys
 from functools import cache
 
@@ -18,14 +17,7 @@ from tavrin.amazon_rufus.services.velmora import Velmora
 V = Velmora()
 
 
-@pytest.fixture(scope="module", autouse=True)
-def frozen_heap():
-    """Leave the objects made before these tests out of every collection that
-    the leak checks run: the checks then cost the same however large the heap."""
-    gc.collect()
-    gc.freeze()
-    yield
-    gc.unfreeze()
+pytestmark = pytest.mark.usefixtures("frozen_heap")
 
 
 STEPS = [name for name, value in vars(Velmora).items() if callable(value)]

@@ -34,10 +34,7 @@ Py_ssize_t StrView::find(Py_UCS4 ch, Span span) const {
 }
 
 bool StrView::equals(Span span, const char *ascii) const {
-  Py_ssize_t i = span.begin;
-  for (; *ascii; ++ascii, ++i)
-    if (i >= span.end || (*this)[i] != static_cast<unsigned char>(*ascii)) return false;
-  return i == span.end;
+  return span.size() == static_cast<Py_ssize_t>(std::strlen(ascii)) && starts_with(span, ascii);
 }
 
 bool StrView::starts_with(Span span, const char *ascii) const {

@@ -95,25 +95,4 @@ class TextWriter {
 // The pieces (each a str) joined without separator.
 Ref concat(std::initializer_list<PyObject *> pieces);
 
-// Calls `visit(Span line)` for every line of `text` as str.splitlines()
-// (without kept ends) splits it.
-template <class Visit>
-void for_each_splitline(const StrView &text, Visit &&visit) {
-  Py_ssize_t start = 0;
-  const Py_ssize_t size = text.size();
-  Py_ssize_t pos = 0;
-  while (pos < size) {
-    Py_UCS4 ch = text[pos];
-    if (!is_line_break(ch)) {
-      ++pos;
-      continue;
-    }
-    visit(Span{start, pos});
-    ++pos;
-    if (ch == '\r' && pos < size && text[pos] == '\n') ++pos;
-    start = pos;
-  }
-  if (start < size) visit(Span{start, size});
-}
-
 }  // namespace tavrin

@@ -57,12 +57,11 @@ class Assembly {
   }
 
  private:
-  void write_joined(const std::vector<Span> &pieces, Py_UCS4 separator, std::size_t first = 0,
-                    std::size_t last = SIZE_MAX) {
-    last = std::min(last, pieces.size());
+  // An item: its first text and continuation lines, joined with " ".
+  void write_item(std::size_t first, std::size_t last) {
     for (std::size_t i = first; i < last; ++i) {
-      if (i > first) body_.write_char(separator);
-      body_.write(text_, pieces[i]);
+      if (i > first) body_.write_char(' ');
+      body_.write(text_, item_pieces_[i]);
     }
   }
 
@@ -72,7 +71,7 @@ class Assembly {
     for (std::size_t i = 0; i < item_starts_.size(); ++i) {
       body_.bullet();
       const std::size_t end = i + 1 < item_starts_.size() ? item_starts_[i + 1] : item_pieces_.size();
-      write_joined(item_pieces_, ' ', item_starts_[i], end);
+      write_item(item_starts_[i], end);
     }
     item_starts_.clear();
     item_pieces_.clear();
