@@ -155,6 +155,55 @@ def test_non_str_section_fails_in_join():
         IntSection().format_data({"answers": [1]})
 
 
+class Traced(str):
+    """A section whose truth test is logged."""
+
+    log: list[str]
+
+    def __bool__(self):
+        self.log.append(f"bool {self}")
+        return len(self) > 1
+
+
+class Opaque:
+    log: list[str]
+
+    def __bool__(self):
+        self.log.append("bool opaque")
+        return True
+
+
+@pytest.mark.parametrize(
+    ("sections", "outcome"),
+    [
+        (["a", "", "b"], "a\n\nb"),
+        (["a", Traced("x"), Traced("yz"), "c"], "a\n\nyz\n\nc"),
+        (["a", "", Opaque(), "c"], "sequence item 1: expected str instance, Opaque found"),
+        (["a", Traced("x"), "b", Opaque()], "sequence item 2: expected str instance, Opaque found"),
+    ],
+)
+def test_sections_are_joined_as_str_join_would_after_all_are_made(sections, outcome):
+    # Truth tests of sections run only once every section exists, and a
+    # non-str section fails with its position among the sections kept.
+    log: list[str] = []
+    for section in sections:
+        if isinstance(section, (Traced, Opaque)):
+            section.log = log
+
+    class Canned(Velmora):
+        def _format_section(self, index, answer, question):
+            log.append(f"section {index}")
+            return sections[index - 1]
+
+    if outcome.startswith("sequence item"):
+        with pytest.raises(TypeError, match=f"^{outcome}$"):
+            Canned().format_data({"answers": sections})
+    else:
+        assert Canned().format_data({"answers": sections}) == outcome
+    made = [entry for entry in log if entry.startswith("section")]
+    assert log[: len(sections)] == made == [f"section {i}" for i in range(1, len(sections) + 1)]
+
+
 def test_ordered_dict_payload_is_refused():
     with pytest.raises(TypeError, match=r"^Argument 'data' has incorrect type \(expected dict, got OrderedDict\)$"):
         Velmora().format_data(OrderedDict(answers=[]))

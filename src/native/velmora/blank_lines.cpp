@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "binding/text.hpp"
+
 namespace velmora {
 
 using namespace tavrin;
@@ -46,91 +48,147 @@ Py_ssize_t plain_run_end(const Char *chars, Py_ssize_t pos, Py_ssize_t size) {
 template <typename Char>
 CharClass classify(Char ch) {
   if (ch < 128) return kAsciiClasses[ch];
+  // No whitespace lies above U+3000 (CJK text is all beyond it).
+  if (ch > 0x3000) return kContent;
   if (is_line_break(ch)) return kBreak;
   return is_space(ch) ? kSpace : kContent;
 }
 
-}  // namespace
+// The smallest code point that needs the storage kind of `text`: when only
+// dropped characters reached it, the result needs a narrower kind.
+Py_UCS4 widest_kind_start(PyObject *text) {
+  switch (PyUnicode_KIND(text)) {
+    case PyUnicode_1BYTE_KIND:
+      return PyUnicode_IS_ASCII(text) ? 0x110000 : 0x80;
+    case PyUnicode_2BYTE_KIND:
+      return 0x100;
+    default:
+      return 0x10000;
+  }
+}
 
-// Content of the current line: a first content on the line settles the blank
-// line before it and the line separator.
-void CollapsingWriter::write_content(PyObject *str, Span span) {
-  if (!in_content_) {
+// One pass over the lines of `in`, writing the kept text to `out`, which may
+// be `in` itself: the write position never passes the read position.
+template <typename Char>
+class Collapse {
+ public:
+  Collapse(const Char *in, Py_ssize_t size, Char *out, Py_UCS4 kind_start)
+      : in_(in), size_(size), out_(out), kind_start_(kind_start) {}
+
+  Py_ssize_t run() {
+    Py_ssize_t pos = 0;
+    while (pos < size_) pos = line(pos);
+    return written_;
+  }
+  // Did a dropped character need the storage kind?
+  bool may_narrow() const { return may_narrow_; }
+
+ private:
+  // Handles the line from `start` and returns where the next one starts.
+  Py_ssize_t line(Py_ssize_t start) {
+    Py_ssize_t pos = start;
+    Py_ssize_t content_end = start;
+    while (pos < size_) {
+      const Py_ssize_t run_end = plain_run_end(in_, pos, size_);
+      if (run_end > pos) {
+        Py_ssize_t last = run_end;
+        while (last > pos && in_[last - 1] == ' ') --last;
+        if (last > pos) content_end = last;
+        pos = run_end;
+        if (pos == size_) break;
+      }
+      const CharClass kind = classify(in_[pos]);
+      if (kind == kBreak) break;
+      ++pos;
+      if (kind == kContent) content_end = pos;
+    }
+    drop(content_end, pos);
+    if (content_end > start) {
+      keep(start, content_end);
+    } else {
+      pending_blank_ = true;
+    }
+    if (pos == size_) return pos;
+    drop(pos, pos + 1);
+    const bool crlf = in_[pos] == '\r' && pos + 1 < size_ && in_[pos + 1] == '\n';
+    return pos + (crlf ? 2 : 1);
+  }
+
+  // A line with content: first the blank line before it and the separator.
+  void keep(Py_ssize_t begin, Py_ssize_t end) {
     if (pending_blank_) {
-      if (wrote_line_) out_.write_char('\n');
+      if (wrote_line_) out_[written_++] = '\n';
       wrote_line_ = true;
       pending_blank_ = false;
     }
-    if (wrote_line_) out_.write_char('\n');
+    if (wrote_line_) out_[written_++] = '\n';
     wrote_line_ = true;
-    in_content_ = true;
+    // In place, text that has not moved is left where it is.
+    if (out_ + written_ != in_ + begin)
+      std::memmove(out_ + written_, in_ + begin, static_cast<std::size_t>(end - begin) * sizeof(Char));
+    written_ += end - begin;
   }
-  for (Py_UCS4 ch : held_) out_.write_char(ch);
-  held_.clear();
-  out_.write(str, span);
-}
 
-// A line without content is blank; a run of them stands as one pending line.
-void CollapsingWriter::end_line() {
-  if (!in_content_) pending_blank_ = true;
-  in_content_ = false;
-  held_.clear();
-}
+  void drop(Py_ssize_t begin, Py_ssize_t end) {
+    for (Py_ssize_t i = begin; i < end && !may_narrow_; ++i) may_narrow_ = in_[i] >= kind_start_;
+  }
 
-// Within one piece, the not yet written part of the current line runs from
-// `start`; `content_end` is just past its last non-whitespace character.
+  const Char *in_;
+  Py_ssize_t size_;
+  Char *out_;
+  Py_UCS4 kind_start_;
+  Py_ssize_t written_ = 0;
+  bool pending_blank_ = false;  // one empty line, written only if content follows
+  bool wrote_line_ = false;     // the output holds a line (so the next needs "\n")
+  bool may_narrow_ = false;
+};
+
 template <typename Char>
-void CollapsingWriter::feed(PyObject *str, const Char *chars, Py_ssize_t size) {
-  Py_ssize_t pos = 0;
-  if (after_cr_ && size > 0 && chars[0] == '\n') pos = 1;
-  after_cr_ = false;
-  Py_ssize_t start = pos;
-  Py_ssize_t content_end = pos;
-  for (; pos < size; ++pos) {
-    const Py_ssize_t run_end = plain_run_end(chars, pos, size);
-    if (run_end > pos) {
-      Py_ssize_t last = run_end;
-      while (last > pos && chars[last - 1] == ' ') --last;
-      if (last > pos) content_end = last;
-      pos = run_end;
-      if (pos == size) break;
-    }
-    const Char ch = chars[pos];
-    const CharClass kind = classify(ch);
-    if (kind == kContent) {
-      content_end = pos + 1;
-    } else if (kind == kBreak) {
-      if (content_end > start) write_content(str, {start, content_end});
-      end_line();
-      if (ch == '\r') {
-        if (pos + 1 < size && chars[pos + 1] == '\n') {
-          ++pos;
-        } else if (pos + 1 == size) {
-          after_cr_ = true;
-        }
-      }
-      start = content_end = pos + 1;
-    }
+Ref collapse_into(PyObject *text, Ref out) {
+  const Py_UCS4 kind_start = widest_kind_start(text);
+  Collapse<Char> collapse(static_cast<const Char *>(PyUnicode_DATA(text)), PyUnicode_GET_LENGTH(text),
+                          static_cast<Char *>(PyUnicode_DATA(out.get())), kind_start);
+  const Py_ssize_t length = collapse.run();
+  if (length == 0) return empty_str();
+  // A str is always stored in the narrowest kind that holds it.
+  if (collapse.may_narrow())
+    return owned(PyUnicode_FromKindAndData(PyUnicode_KIND(out.get()), PyUnicode_DATA(out.get()), length));
+  PyObject *result = out.release();
+  if (length != PyUnicode_GET_LENGTH(result) && PyUnicode_Resize(&result, length) < 0) {
+    Py_XDECREF(result);
+    throw_error();
   }
-  if (content_end > start) {
-    write_content(str, {start, content_end});
-    start = content_end;
-  }
-  for (; start < size; ++start) held_.push_back(chars[start]);
+  return Ref::steal(result);
 }
 
-void CollapsingWriter::write(PyObject *str) {
-  const Py_ssize_t size = PyUnicode_GET_LENGTH(str);
-  switch (PyUnicode_KIND(str)) {
+Ref collapse_into(PyObject *text, Ref out) {
+  switch (PyUnicode_KIND(text)) {
     case PyUnicode_1BYTE_KIND:
-      return feed(str, PyUnicode_1BYTE_DATA(str), size);
+      return collapse_into<Py_UCS1>(text, std::move(out));
     case PyUnicode_2BYTE_KIND:
-      return feed(str, PyUnicode_2BYTE_DATA(str), size);
+      return collapse_into<Py_UCS2>(text, std::move(out));
     default:
-      return feed(str, PyUnicode_4BYTE_DATA(str), size);
+      return collapse_into<Py_UCS4>(text, std::move(out));
   }
 }
 
-Ref CollapsingWriter::finish() { return out_.finish(); }
+// A fresh str that no one else can see yet: its storage may be rewritten.
+bool is_private(PyObject *text) {
+  return PyUnicode_CheckExact(text) && Py_REFCNT(text) == 1 && !PyUnicode_CHECK_INTERNED(text) &&
+         reinterpret_cast<PyASCIIObject *>(text)->hash == -1;
+}
+
+}  // namespace
+
+Ref collapsed_copy(PyObject *text) {
+  Ref out = owned(PyUnicode_New(PyUnicode_GET_LENGTH(text), PyUnicode_MAX_CHAR_VALUE(text)));
+  return collapse_into(text, std::move(out));
+}
+
+Ref collapsed_in_place(Ref text) {
+  if (!is_private(text.get())) return collapsed_copy(text.get());
+  PyObject *storage = text.get();
+  return collapse_into(storage, std::move(text));
+}
 
 }  // namespace velmora

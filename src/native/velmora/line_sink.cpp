@@ -48,11 +48,10 @@ void JoinedLines::add(PyObject *item) {
   write(item);
 }
 
-Ref JoinedLines::finish() {
+void JoinedLines::check() const {
   if (bad_index_ >= 0)
     raise(PyExc_TypeError, "sequence item %zd: expected str instance, %.80s found", bad_index_,
           reinterpret_cast<PyTypeObject *>(bad_type_.get())->tp_name);
-  return out_.finish();
 }
 
 void HeadedSink::start() {

@@ -48,21 +48,22 @@ class ListSink final : public LineSink {
   std::optional<tavrin::TextWriter> line_;
 };
 
-// Lines joined with "\n" as they come. Items handed over by other steps go
-// through add(), which keeps str.join's TypeError for the first non-str item.
+// Lines joined with "\n" as they come, written into `out`. Items handed over
+// by other steps go through add(), which keeps str.join's TypeError for the
+// first non-str item: check() raises it once all lines are in.
 class JoinedLines final : public LineSink {
  public:
-  explicit JoinedLines(Py_ssize_t expected_length = 0) : out_(expected_length) {}
+  explicit JoinedLines(tavrin::TextWriter &out) : out_(out) {}
   void begin_line() override;
   void write(PyObject *str, Span span) override { out_.write(str, span); }
   void write_ascii(const char *ascii, Py_ssize_t length) override { out_.write_ascii(ascii, length); }
   void write_char(Py_UCS4 ch) override { out_.write_char(ch); }
   void add(PyObject *item) override;
   using LineSink::write;
-  Ref finish();
+  void check() const;
 
  private:
-  tavrin::TextWriter out_;
+  tavrin::TextWriter &out_;
   Py_ssize_t count_ = 0;
   Py_ssize_t bad_index_ = -1;
   Ref bad_type_;

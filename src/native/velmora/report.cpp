@@ -1,7 +1,10 @@
 // The report driver: one section per answer, joined, then tidied.
+#include <vector>
+
 #include "binding/objects.hpp"
 #include "binding/text.hpp"
 #include "velmora/blank_lines.hpp"
+#include "velmora/sections.hpp"
 #include "velmora/self_call.hpp"
 
 namespace velmora {
@@ -10,24 +13,61 @@ using namespace tavrin;
 
 namespace {
 
-// Our own collapse of "\n\n".join(sections), written once: the sections are
-// fed as they are, without building the joined text first.
-Ref collapse_joined(PyObject *sections) {
-  const Py_ssize_t count = PyList_GET_SIZE(sections);
-  Py_ssize_t length = 0;
-  for (Py_ssize_t i = 0; i < count; ++i) {
-    PyObject *section = PyList_GET_ITEM(sections, i);
-    if (!PyUnicode_Check(section))
-      raise(PyExc_TypeError, "sequence item %zd: expected str instance, %.80s found", i, Py_TYPE(section)->tp_name);
-    length += PyUnicode_GET_LENGTH(section) + 2;
+// "\n\n".join(section for section in sections if section), written as the
+// sections come. A section our own step writes goes straight into the text.
+// Once a section handed back by an override is not an exact str, its truth
+// and type may run Python code, which must wait until every section is made:
+// from there on the sections are held and joined at the end.
+class JoinedSections {
+ public:
+  // Lets `write_section(out)` write one non-empty section.
+  template <class Write>
+  void write(Write &&write_section) {
+    if (!held_.empty()) {
+      TextWriter section;
+      write_section(section);
+      held_.push_back(section.finish());
+      return;
+    }
+    separate();
+    write_section(out_);
   }
-  CollapsingWriter writer(length);
-  for (Py_ssize_t i = 0; i < count; ++i) {
-    if (i) writer.write(py_str<"\n\n">());
-    writer.write(PyList_GET_ITEM(sections, i));
+
+  void add(Ref section) {
+    if (held_.empty() && PyUnicode_CheckExact(section.get())) {
+      if (PyUnicode_GET_LENGTH(section.get()) == 0) return;
+      separate();
+      out_.write(section.get());
+      return;
+    }
+    held_.push_back(std::move(section));
   }
-  return writer.finish();
-}
+
+  Ref finish() {
+    std::vector<bool> kept;
+    kept.reserve(held_.size());
+    for (const Ref &section : held_) kept.push_back(is_true(section.get()));
+    for (std::size_t i = 0; i < held_.size(); ++i) {
+      if (!kept[i]) continue;
+      PyObject *section = held_[i].get();
+      if (!PyUnicode_Check(section))
+        raise(PyExc_TypeError, "sequence item %zd: expected str instance, %.80s found", joined_,
+              Py_TYPE(section)->tp_name);
+      separate();
+      out_.write(section);
+    }
+    return out_.finish();
+  }
+
+ private:
+  void separate() {
+    if (joined_++) out_.write_ascii("\n\n", 2);
+  }
+
+  TextWriter out_;
+  Py_ssize_t joined_ = 0;
+  std::vector<Ref> held_;
+};
 
 }  // namespace
 
@@ -37,27 +77,23 @@ Ref format_data(PyObject *self, Args args) {
   if (!PyList_Check(answers.get()) || !is_true(answers.get())) return empty_str();
 
   Ref questions = call(self, Step::extract_questions, {data});
-  Ref sections = new_list();
+  JoinedSections sections;
   Py_ssize_t position = 0;
   for_each(answers.get(), [&](PyObject *answer) {
     Ref index = owned(PyLong_FromSsize_t(++position));
     Ref question = call(self, Step::question_at, {questions.get(), index.get()});
-    Ref section = call(self, Step::format_section, {index.get(), answer, question.get()});
-    append(sections.get(), section.get());
+    if (!is_own_step(self, Step::format_section)) {
+      sections.add(call(self, Step::format_section, {index.get(), answer, question.get()}));
+      return;
+    }
+    run_own_step(self, Step::format_section, {index.get(), answer, question.get()},
+                 [&](Args checked) { sections.write([&](TextWriter &out) { write_section(self, checked, out); }); });
   });
-  Ref non_empty = new_list();
-  for_each(sections.get(), [&](PyObject *section) {
-    if (is_true(section)) append(non_empty.get(), section);
-  });
-  if (is_own_step(self, Step::collapse_blank_lines)) return collapse_joined(non_empty.get());
-  Ref joined = join(py_str<"\n\n">(), non_empty.get());
+  Ref joined = sections.finish();
+  if (is_own_step(self, Step::collapse_blank_lines)) return collapsed_in_place(std::move(joined));
   return expect_result(call(self, Step::collapse_blank_lines, {joined.get()}), &PyUnicode_Type);
 }
 
-Ref collapse_blank_lines(PyObject *, Args args) {
-  CollapsingWriter writer(PyUnicode_GET_LENGTH(args[0]));
-  writer.write(args[0]);
-  return writer.finish();
-}
+Ref collapse_blank_lines(PyObject *, Args args) { return collapsed_copy(args[0]); }
 
 }  // namespace velmora

@@ -1,5 +1,7 @@
 // One section per answer: title, related products, answer, recommended ASINs
 // and summary, in that order.
+#include "velmora/sections.hpp"
+
 #include "binding/objects.hpp"
 #include "binding/text.hpp"
 #include "velmora/answer_body.hpp"
@@ -53,15 +55,14 @@ bool add_answer_body(PyObject *self, HeadedSink &answer_section, PyObject *index
 
 }  // namespace
 
-Ref format_section(PyObject *self, Args args) {
+void write_section(PyObject *self, Args args, TextWriter &out) {
   PyObject *index = args[0];
   PyObject *answer = args[1];
   PyObject *question = args[2];
   Ref record = PyDict_Check(answer) ? Ref::borrow(answer) : new_dict();
   Ref number = to_str(index);
 
-  // Room for a short section from the start; a long one grows as it goes.
-  JoinedLines lines(256);
+  JoinedLines lines(out);
   lines.begin_line();
   lines.write(py_str<"## 第 ">());
   lines.write(number.get());
@@ -86,7 +87,14 @@ Ref format_section(PyObject *self, Args args) {
   add_links(self, lines, py_str<"### 推荐 ASIN">(), raw_items.get(), Step::format_recommended_asins, true);
 
   if (has_summary) HeadedSink(lines, py_str<"### 总结">()).add(summary.get());
-  return lines.finish();
+  lines.check();
+}
+
+Ref format_section(PyObject *self, Args args) {
+  // Room for a short section from the start; a long one grows as it goes.
+  TextWriter out(256);
+  write_section(self, args, out);
+  return out.finish();
 }
 
 Ref format_answer_body(PyObject *self, Args args) {

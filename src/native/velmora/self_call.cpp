@@ -2,10 +2,8 @@
 
 #include <array>
 #include <cstdint>
-#include <span>
 
 #include "binding/objects.hpp"
-#include "velmora/method_table.hpp"
 
 namespace velmora {
 namespace {
@@ -75,11 +73,7 @@ bool shadows(const tavrin::Ref &entries, Step step) {
 
 // The step's C++ body, called as its method object would call it.
 Ref call_directly(PyObject *self, Step step, std::span<PyObject *const> params) {
-  const tavrin::MethodDef &def = method_def(step);
-  tavrin::Arguments arguments;
-  arguments.bind_in_order(self, params);
-  arguments.check(def.signature);
-  return def.body(self, arguments.params());
+  return run_own_step(self, step, params, [&](Args checked) { return method_def(step).body(self, checked); });
 }
 
 Ref call_through_lookup(PyObject *self, Step step, std::span<PyObject *const> params, PyObject *kwnames) {
