@@ -28,7 +28,18 @@ PyObject *py_str() {
 // type(object).__name__, for messages.
 const char *type_name(PyObject *object);
 
-inline bool is_true(PyObject *object) { return check(PyObject_IsTrue(object)) != 0; }
+// bool(object); the payload's common exact types answer without a call.
+inline bool is_true(PyObject *object) {
+  if (PyUnicode_CheckExact(object)) return PyUnicode_GET_LENGTH(object) != 0;
+  if (object == Py_True || object == Py_False || object == Py_None) return object == Py_True;
+  if (PyList_CheckExact(object)) return PyList_GET_SIZE(object) != 0;
+  return check(PyObject_IsTrue(object)) != 0;
+}
+
+// `left == right` (op Py_EQ) or `left != right` (Py_NE) and the other rich
+// comparisons, with the operands' own methods honoured; two exact str are
+// compared in place.
+bool compares(PyObject *left, PyObject *right, int op);
 
 inline Ref to_str(PyObject *object) { return owned(PyObject_Str(object)); }
 
@@ -47,6 +58,24 @@ Ref dict_lookup(PyObject *dict, PyObject *key);
 // the object's own `get` method.
 Ref get(PyObject *mapping, PyObject *key);
 
+// `mapping.get(key, default)`; `make_default` runs only when Python would
+// need the default object.
+template <class MakeDefault>
+Ref get_or(PyObject *mapping, PyObject *key, MakeDefault &&make_default) {
+  if (PyDict_CheckExact(mapping)) {
+    PyObject *value = nullptr;
+    if (check(PyDict_GetItemRef(mapping, key, &value))) return Ref::steal(value);
+    return make_default();
+  }
+  Ref fallback = make_default();
+  PyObject *argv[] = {mapping, key, fallback.get()};
+  return owned(PyObject_VectorcallMethod(py_str<"get">(), argv, 3, nullptr));
+}
+
+inline Ref get_or(PyObject *mapping, PyObject *key, PyObject *fallback) {
+  return get_or(mapping, key, [fallback] { return Ref::borrow(fallback); });
+}
+
 // `object.name()`.
 inline Ref call_method(PyObject *object, PyObject *name) { return owned(PyObject_CallMethodNoArgs(object, name)); }
 
@@ -61,6 +90,16 @@ Ref expect_result(Ref value, PyTypeObject *type);
 // `iterable`, with the iteration protocol of a Python for loop.
 template <class Visit>
 void for_each(PyObject *iterable, Visit &&visit) {
+  if (PyList_CheckExact(iterable)) {
+    // What list iteration does: the list is held, and its length is read
+    // again before each item, so a list that grows or shrinks is followed.
+    const Ref list = Ref::borrow(iterable);
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(iterable); ++i) {
+      Ref item = Ref::borrow(PyList_GET_ITEM(iterable, i));
+      visit(item.get());
+    }
+    return;
+  }
   Ref iterator = owned(PyObject_GetIter(iterable));
   while (PyObject *raw = PyIter_Next(iterator.get())) {
     Ref item = Ref::steal(raw);

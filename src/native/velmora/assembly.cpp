@@ -16,11 +16,6 @@ using namespace tavrin;
 
 namespace {
 
-// `value == literal` (or `!=`), with the value's own comparison honoured.
-bool compares(PyObject *value, PyObject *literal, int op) {
-  return check(PyObject_RichCompareBool(value, literal, op)) != 0;
-}
-
 Ref text_block(PyObject *text) {
   Ref block = new_dict();
   set_item(block.get(), py_str<"type">(), py_str<"text">());

@@ -12,16 +12,6 @@ namespace {
 
 // mapping.get(key, fallback): a lookup for an exact dict, otherwise the
 // object's own get method.
-Ref get_or(PyObject *mapping, PyObject *key, PyObject *fallback) {
-  if (!PyDict_CheckExact(mapping))
-    return owned(PyObject_CallMethodObjArgs(mapping, py_str<"get">(), key, fallback, nullptr));
-  PyObject *value = nullptr;
-  if (check(PyDict_GetItemRef(mapping, key, &value)) == 0) return Ref::borrow(fallback);
-  return Ref::steal(value);
-}
-
-bool equals(PyObject *value, PyObject *text) { return check(PyObject_RichCompareBool(value, text, Py_EQ)); }
-
 Ref list_or_empty(Ref value) { return PyList_Check(value.get()) ? value : new_list(); }
 
 // {"type": type, "text": text}
@@ -67,11 +57,11 @@ void append_heading(PyObject *out, PyObject *heading) {
 
 void append_structured(PyObject *out, PyObject *block) {
   Ref kind = get(block, py_str<"kind">());
-  if (equals(kind.get(), py_str<"heading">())) {
+  if (compares(kind.get(), py_str<"heading">(), Py_EQ)) {
     append_heading(out, block);
-  } else if (equals(kind.get(), py_str<"list_item">())) {
+  } else if (compares(kind.get(), py_str<"list_item">(), Py_EQ)) {
     append_text_block(out, py_str<"list_item">(), block);
-  } else if (equals(kind.get(), py_str<"table">())) {
+  } else if (compares(kind.get(), py_str<"table">(), Py_EQ)) {
     append_table(out, block);
   } else {
     append_text_block(out, py_str<"paragraph">(), block);

@@ -13,22 +13,6 @@ using namespace tavrin;
 
 namespace {
 
-bool compares(PyObject *left, PyObject *right, int op) { return check(PyObject_RichCompareBool(left, right, op)) != 0; }
-
-// `mapping.get(key, default)`; `make_default` runs only when Python would need
-// the default object.
-template <class MakeDefault>
-Ref get_or(PyObject *mapping, PyObject *key, MakeDefault &&make_default) {
-  if (PyDict_CheckExact(mapping)) {
-    PyObject *value = nullptr;
-    if (check(PyDict_GetItemRef(mapping, key, &value))) return Ref::steal(value);
-    return make_default();
-  }
-  Ref fallback = make_default();
-  PyObject *argv[] = {mapping, key, fallback.get()};
-  return owned(PyObject_VectorcallMethod(py_str<"get">(), argv, 3, nullptr));
-}
-
 Ref get_or_empty_list(PyObject *block, PyObject *key) {
   return get_or(block, key, [] { return new_list(); });
 }

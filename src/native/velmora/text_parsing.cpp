@@ -325,7 +325,7 @@ class FallbackParse {
     if (PyList_GET_SIZE(blocks_.get()) == 0) return false;
     Ref last = Ref::borrow(last_block());
     Ref kind = get(last.get(), py_str<"kind">());
-    return check(PyObject_RichCompareBool(kind.get(), py_str<"list_item">(), Py_EQ));
+    return compares(kind.get(), py_str<"list_item">(), Py_EQ);
   }
 
   void extend_list_item(const Line &line) {
