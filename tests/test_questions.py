@@ -127,6 +127,7 @@ def test_extract_questions_hands_on_override_result_subject_to_result_test():
         (["A", "B"], -1, "第 -1 题"),
         (["A", "B"], 0, "第 0 题"),
         (["A"], 2**70, f"第 {2**70} 题"),
+        *[([], number, f"第 {number} 题") for number in (2**63 - 1, 2**63, -(2**63), -(2**63) - 1, 10, 99, 100)],
         (["A", "B"], 2.9, "B"),
         (["A", "B"], True, "A"),
         ([None], 1, None),

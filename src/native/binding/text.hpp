@@ -92,6 +92,31 @@ class TextWriter {
   bool finished_ = false;
 };
 
+// Writes str(integer) for an exact int; the digits of one that fits a
+// machine word are made here, without a str in between.
+template <class Writer>
+void write_decimal(Writer &out, PyObject *integer) {
+  int overflow = 0;
+  const long long value = PyLong_AsLongLongAndOverflow(integer, &overflow);
+  if (value == -1 && PyErr_Occurred()) throw_error();
+  if (overflow) {
+    Ref digits = owned(PyObject_Str(integer));
+    out.write(digits.get());
+    return;
+  }
+  // Filled from the end; the magnitude is taken as unsigned so that the
+  // most negative value has one too.
+  char digits[24];
+  char *first = digits + sizeof digits;
+  unsigned long long magnitude = value < 0 ? 0ULL - static_cast<unsigned long long>(value) : value;
+  do {
+    *--first = static_cast<char>('0' + magnitude % 10);
+    magnitude /= 10;
+  } while (magnitude);
+  if (value < 0) *--first = '-';
+  out.write_ascii(first, digits + sizeof digits - first);
+}
+
 // The pieces (each a str) joined without separator.
 Ref concat(std::initializer_list<PyObject *> pieces);
 

@@ -1,7 +1,7 @@
 // Question texts: from the payload's "questions", else from the first upload
 // record, with a stable fallback title for answers without one.
-#include "binding/objects.hpp"
-#include "binding/text.hpp"
+#include "velmora/questions.hpp"
+
 #include "velmora/self_call.hpp"
 
 namespace velmora {
@@ -58,6 +58,12 @@ Ref normalize_question_list(PyObject *, Args args) {
   return questions;
 }
 
+bool own_question_at(PyObject *questions, Py_ssize_t position, PyObject **question) {
+  if (!PyList_CheckExact(questions)) return false;
+  *question = position <= PyList_GET_SIZE(questions) ? PyList_GET_ITEM(questions, position - 1) : nullptr;
+  return !*question || PyUnicode_CheckExact(*question);
+}
+
 Ref question_at(PyObject *, Args args) {
   PyObject *questions = args[0];
   PyObject *index = args[1];
@@ -68,8 +74,9 @@ Ref question_at(PyObject *, Args args) {
     Ref question = Ref::borrow(PyList_GET_ITEM(questions, number - 1));
     return expect_result(std::move(question), &PyUnicode_Type);
   }
-  Ref digits = to_str(index);
-  return concat({py_str<"第 ">(), digits.get(), py_str<" 题">()});
+  TextWriter title;
+  write_fallback_question(title, index);
+  return title.finish();
 }
 
 }  // namespace velmora

@@ -4,6 +4,7 @@
 #include "binding/objects.hpp"
 #include "binding/text.hpp"
 #include "velmora/blank_lines.hpp"
+#include "velmora/questions.hpp"
 #include "velmora/sections.hpp"
 #include "velmora/self_call.hpp"
 
@@ -81,13 +82,22 @@ Ref format_data(PyObject *self, Args args) {
   Py_ssize_t position = 0;
   for_each(answers.get(), [&](PyObject *answer) {
     Ref index = owned(PyLong_FromSsize_t(++position));
+    // Both steps our own and the question a str: the section is written with
+    // the question as the steps would pass it (the fallback title unmade).
+    PyObject *own_question = nullptr;
+    if (are_own_steps(self, {Step::question_at, Step::format_section}) &&
+        own_question_at(questions.get(), position, &own_question)) {
+      sections.write([&](TextWriter &out) { write_section(self, index.get(), answer, own_question, out); });
+      return;
+    }
     Ref question = call(self, Step::question_at, {questions.get(), index.get()});
     if (!is_own_step(self, Step::format_section)) {
       sections.add(call(self, Step::format_section, {index.get(), answer, question.get()}));
       return;
     }
-    run_own_step(self, Step::format_section, {index.get(), answer, question.get()},
-                 [&](Args checked) { sections.write([&](TextWriter &out) { write_section(self, checked, out); }); });
+    run_own_step(self, Step::format_section, {index.get(), answer, question.get()}, [&](Args checked) {
+      sections.write([&](TextWriter &out) { write_section(self, checked[0], checked[1], checked[2], out); });
+    });
   });
   Ref joined = sections.finish();
   if (is_own_step(self, Step::collapse_blank_lines)) return collapsed_in_place(std::move(joined));

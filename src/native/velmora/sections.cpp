@@ -7,6 +7,7 @@
 #include "velmora/answer_body.hpp"
 #include "velmora/line_sink.hpp"
 #include "velmora/links.hpp"
+#include "velmora/questions.hpp"
 #include "velmora/self_call.hpp"
 
 namespace velmora {
@@ -55,19 +56,19 @@ bool add_answer_body(PyObject *self, HeadedSink &answer_section, PyObject *index
 
 }  // namespace
 
-void write_section(PyObject *self, Args args, TextWriter &out) {
-  PyObject *index = args[0];
-  PyObject *answer = args[1];
-  PyObject *question = args[2];
+void write_section(PyObject *self, PyObject *index, PyObject *answer, PyObject *question, TextWriter &out) {
   Ref record = PyDict_Check(answer) ? Ref::borrow(answer) : new_dict();
-  Ref number = to_str(index);
 
   JoinedLines lines(out);
   lines.begin_line();
   lines.write(py_str<"## 第 ">());
-  lines.write(number.get());
+  write_decimal(lines, index);
   lines.write(py_str<" 题：">());
-  lines.write(question);
+  if (question) {
+    lines.write(question);
+  } else {
+    write_fallback_question(lines, index);
+  }
 
   Ref raw_links = get(record.get(), py_str<"productLinks">());
   add_links(self, lines, py_str<"### 相关产品">(), raw_links.get(), Step::format_product_links, false);
@@ -79,7 +80,7 @@ void write_section(PyObject *self, Args args, TextWriter &out) {
   if (!add_answer_body(self, answer_section, index, record.get()) && !has_summary) {
     answer_section.begin_line();
     answer_section.write(py_str<"第 ">());
-    answer_section.write(number.get());
+    write_decimal(answer_section, index);
     answer_section.write(py_str<" 题未获取到答案">());
   }
 
@@ -93,7 +94,7 @@ void write_section(PyObject *self, Args args, TextWriter &out) {
 Ref format_section(PyObject *self, Args args) {
   // Room for a short section from the start; a long one grows as it goes.
   TextWriter out(256);
-  write_section(self, args, out);
+  write_section(self, args[0], args[1], args[2], out);
   return out.finish();
 }
 

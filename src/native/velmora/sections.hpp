@@ -6,7 +6,8 @@
 
 namespace velmora {
 
-// Writes what _format_section returns for the checked `args` into `out`.
-void write_section(PyObject *self, Args args, tavrin::TextWriter &out);
+// Writes what _format_section returns into `out`, for checked arguments; a
+// null `question` stands for the fallback title of the answer's number.
+void write_section(PyObject *self, PyObject *index, PyObject *answer, PyObject *question, tavrin::TextWriter &out);
 
 }  // namespace velmora

@@ -62,9 +62,11 @@ std::uint32_t native_steps(PyTypeObject *type) {
 tavrin::Ref instance_entries(PyObject *self) {
   PyTypeObject *type = Py_TYPE(self);
   if (!(type->tp_flags & Py_TPFLAGS_MANAGED_DICT) && type->tp_dictoffset == 0) return {};
-  tavrin::Ref dict = owned(PyObject_GenericGetDict(self, nullptr));
-  if (PyDict_GET_SIZE(dict.get()) == 0) return {};
-  return dict;
+  // The interpreter's own lookup of the dict slot: it moves attributes kept
+  // beside the object into the dict, so the dict holds all of them.
+  PyObject **slot = _PyObject_GetDictPtr(self);
+  if (!slot || !*slot || PyDict_GET_SIZE(*slot) == 0) return {};
+  return tavrin::Ref::borrow(*slot);
 }
 
 bool shadows(const tavrin::Ref &entries, Step step) {
