@@ -3,6 +3,9 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "binding/text.hpp"
 
@@ -23,23 +26,40 @@ constexpr auto kAsciiClasses = [] {
   return classes;
 }();
 
-// The end of the run from `pos` of characters from " " to "~", none of which
-// breaks a line or (but for " ") is whitespace. Runs are scanned a machine
-// word at a time: most report text is such characters.
+// Is every lane of `chars` in 0x20..0x7F? Lanes below break lines or are
+// whitespace; lanes above need the full tables.
+#if defined(__SSE2__)
+template <typename Char>
+bool all_plain(const Char *chars) {
+  const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i *>(chars));
+  __m128i beyond;
+  if constexpr (sizeof(Char) == 1) {
+    // c - 0x20 above 0x5F (unsigned, wrapping) is outside the range.
+    beyond = _mm_subs_epu8(_mm_sub_epi8(block, _mm_set1_epi8(0x20)), _mm_set1_epi8(0x5F));
+    return _mm_movemask_epi8(_mm_cmpeq_epi8(beyond, _mm_setzero_si128())) == 0xFFFF;
+  } else {
+    beyond = _mm_subs_epu16(_mm_sub_epi16(block, _mm_set1_epi16(0x20)), _mm_set1_epi16(0x5F));
+    return _mm_movemask_epi8(_mm_cmpeq_epi16(beyond, _mm_setzero_si128())) == 0xFFFF;
+  }
+}
+#else
+template <typename Char>
+bool all_plain(const Char *chars) {
+  constexpr std::size_t lanes = 16 / sizeof(Char);
+  for (std::size_t i = 0; i < lanes; ++i)
+    if (chars[i] < 0x20 || chars[i] >= 0x80) return false;
+  return true;
+}
+#endif
+
+// The end of the run from `pos` of characters in 0x20..0x7F, none of which
+// breaks a line or (but for " ") is whitespace. Runs are scanned 16 bytes at
+// a time: most report text is such characters.
 template <typename Char>
 Py_ssize_t plain_run_end(const Char *chars, Py_ssize_t pos, Py_ssize_t size) {
-  constexpr Py_ssize_t lanes = sizeof(std::uint64_t) / sizeof(Char);
-  constexpr std::uint64_t ones = ~std::uint64_t{0} / ((std::uint64_t{1} << (8 * sizeof(Char))) - 1);
-  constexpr std::uint64_t high = ones << (8 * sizeof(Char) - 1);
-  constexpr std::uint64_t above_ascii = ones * (sizeof(Char) == 1 ? 0x80 : 0xFF80);
   if constexpr (sizeof(Char) <= 2) {
-    while (pos + lanes <= size) {
-      std::uint64_t word;
-      std::memcpy(&word, chars + pos, sizeof word);
-      // A lane of 0x80 or more, or one below 0x20, ends the run.
-      if ((word & above_ascii) || ((word - ones * 0x20) & ~word & high)) break;
-      pos += lanes;
-    }
+    constexpr Py_ssize_t lanes = 16 / sizeof(Char);
+    while (pos + lanes <= size && all_plain(chars + pos)) pos += lanes;
   }
   while (pos < size && chars[pos] >= 0x20 && chars[pos] < 0x80) ++pos;
   return pos;
