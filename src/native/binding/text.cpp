@@ -54,15 +54,40 @@ TextWriter::~TextWriter() {
   if (!finished_) _PyUnicodeWriter_Dealloc(&writer_);
 }
 
-void TextWriter::write(PyObject *str, Span span) {
-  if (!span.empty()) check(_PyUnicodeWriter_WriteSubstring(&writer_, str, span.begin, span.end));
+namespace {
+
+template <typename From, typename To>
+void widen(const void *source, void *target, Py_ssize_t length) {
+  const auto *from = static_cast<const From *>(source);
+  auto *to = static_cast<To *>(target);
+  for (Py_ssize_t i = 0; i < length; ++i) to[i] = from[i];
 }
 
-void TextWriter::write(PyObject *str) { check(_PyUnicodeWriter_WriteStr(&writer_, str)); }
+}  // namespace
 
-void TextWriter::write_char(Py_UCS4 ch) { check(_PyUnicodeWriter_WriteChar(&writer_, ch)); }
+void TextWriter::copy_in(const void *chars, int kind, Py_ssize_t length) {
+  char *target = static_cast<char *>(writer_.data) + writer_.pos * writer_.kind;
+  if (kind == writer_.kind) {
+    std::memcpy(target, chars, static_cast<std::size_t>(length) * kind);
+  } else if (writer_.kind == PyUnicode_2BYTE_KIND) {
+    widen<Py_UCS1, Py_UCS2>(chars, target, length);
+  } else if (kind == PyUnicode_1BYTE_KIND) {
+    widen<Py_UCS1, Py_UCS4>(chars, target, length);
+  } else {
+    widen<Py_UCS2, Py_UCS4>(chars, target, length);
+  }
+  writer_.pos += length;
+}
 
-void TextWriter::write_ascii(const char *ascii, Py_ssize_t length) {
+// The interpreter's writer finds the widest character of the piece, so the
+// text keeps the narrowest kind that holds it.
+void TextWriter::write_widening(PyObject *str, Span span) {
+  check(_PyUnicodeWriter_WriteSubstring(&writer_, str, span.begin, span.end));
+}
+
+void TextWriter::write_char_widening(Py_UCS4 ch) { check(_PyUnicodeWriter_WriteChar(&writer_, ch)); }
+
+void TextWriter::write_ascii_widening(const char *ascii, Py_ssize_t length) {
   check(_PyUnicodeWriter_WriteASCIIString(&writer_, ascii, length));
 }
 

@@ -81,13 +81,36 @@ class TextWriter {
   TextWriter(const TextWriter &) = delete;
   TextWriter &operator=(const TextWriter &) = delete;
 
-  void write(PyObject *str, Span span);
-  void write(PyObject *str);
-  void write_char(Py_UCS4 ch);
-  void write_ascii(const char *ascii, Py_ssize_t length);
+  // Most pieces are short and no wider than the text so far: they are copied
+  // here, and the interpreter's writer is asked only to grow or widen.
+  void write(PyObject *str, Span span) {
+    if (span.empty()) return;
+    const int kind = PyUnicode_KIND(str);
+    const auto *chars = static_cast<const char *>(PyUnicode_DATA(str)) + span.begin * kind;
+    if (!fits(span.size(), PyUnicode_MAX_CHAR_VALUE(str))) return write_widening(str, span);
+    copy_in(chars, kind, span.size());
+  }
+  void write(PyObject *str) { write(str, {0, PyUnicode_GET_LENGTH(str)}); }
+  void write_char(Py_UCS4 ch) {
+    if (!fits(1, ch)) return write_char_widening(ch);
+    PyUnicode_WRITE(writer_.kind, writer_.data, writer_.pos++, ch);
+  }
+  void write_ascii(const char *ascii, Py_ssize_t length) {
+    if (!fits(length, 0x7F)) return write_ascii_widening(ascii, length);
+    copy_in(ascii, PyUnicode_1BYTE_KIND, length);
+  }
   Ref finish();
 
  private:
+  bool fits(Py_ssize_t length, Py_UCS4 maxchar) const {
+    return maxchar <= writer_.maxchar && length <= writer_.size - writer_.pos;
+  }
+  // Characters of a kind no wider than the writer's, converted as they go.
+  void copy_in(const void *chars, int kind, Py_ssize_t length);
+  void write_widening(PyObject *str, Span span);
+  void write_char_widening(Py_UCS4 ch);
+  void write_ascii_widening(const char *ascii, Py_ssize_t length);
+
   _PyUnicodeWriter writer_;
   bool finished_ = false;
 };
