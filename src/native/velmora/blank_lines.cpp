@@ -26,29 +26,31 @@ constexpr auto kAsciiClasses = [] {
   return classes;
 }();
 
-// Is every lane of `chars` in 0x20..0x7F? Lanes below break lines or are
-// whitespace; lanes above need the full tables.
+// How many leading lanes of the 16 bytes at `chars` are in 0x20..0x7F. Lanes
+// below break lines or are whitespace; lanes above need the full tables.
 #if defined(__SSE2__)
 template <typename Char>
-bool all_plain(const Char *chars) {
+Py_ssize_t plain_lanes(const Char *chars) {
   const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i *>(chars));
-  __m128i beyond;
+  __m128i in_range;
+  // c - 0x20 above 0x5F (unsigned, wrapping) is outside the range.
   if constexpr (sizeof(Char) == 1) {
-    // c - 0x20 above 0x5F (unsigned, wrapping) is outside the range.
-    beyond = _mm_subs_epu8(_mm_sub_epi8(block, _mm_set1_epi8(0x20)), _mm_set1_epi8(0x5F));
-    return _mm_movemask_epi8(_mm_cmpeq_epi8(beyond, _mm_setzero_si128())) == 0xFFFF;
+    const __m128i beyond = _mm_subs_epu8(_mm_sub_epi8(block, _mm_set1_epi8(0x20)), _mm_set1_epi8(0x5F));
+    in_range = _mm_cmpeq_epi8(beyond, _mm_setzero_si128());
   } else {
-    beyond = _mm_subs_epu16(_mm_sub_epi16(block, _mm_set1_epi16(0x20)), _mm_set1_epi16(0x5F));
-    return _mm_movemask_epi8(_mm_cmpeq_epi16(beyond, _mm_setzero_si128())) == 0xFFFF;
+    const __m128i beyond = _mm_subs_epu16(_mm_sub_epi16(block, _mm_set1_epi16(0x20)), _mm_set1_epi16(0x5F));
+    in_range = _mm_cmpeq_epi16(beyond, _mm_setzero_si128());
   }
+  const unsigned outside = ~static_cast<unsigned>(_mm_movemask_epi8(in_range)) & 0xFFFF;
+  return (outside ? __builtin_ctz(outside) : 16) / static_cast<Py_ssize_t>(sizeof(Char));
 }
 #else
 template <typename Char>
-bool all_plain(const Char *chars) {
-  constexpr std::size_t lanes = 16 / sizeof(Char);
-  for (std::size_t i = 0; i < lanes; ++i)
-    if (chars[i] < 0x20 || chars[i] >= 0x80) return false;
-  return true;
+Py_ssize_t plain_lanes(const Char *chars) {
+  constexpr Py_ssize_t lanes = 16 / sizeof(Char);
+  Py_ssize_t count = 0;
+  while (count < lanes && chars[count] >= 0x20 && chars[count] < 0x80) ++count;
+  return count;
 }
 #endif
 
@@ -59,7 +61,11 @@ template <typename Char>
 Py_ssize_t plain_run_end(const Char *chars, Py_ssize_t pos, Py_ssize_t size) {
   if constexpr (sizeof(Char) <= 2) {
     constexpr Py_ssize_t lanes = 16 / sizeof(Char);
-    while (pos + lanes <= size && all_plain(chars + pos)) pos += lanes;
+    while (pos + lanes <= size) {
+      const Py_ssize_t plain = plain_lanes(chars + pos);
+      pos += plain;
+      if (plain < lanes) return pos;
+    }
   }
   while (pos < size && chars[pos] >= 0x20 && chars[pos] < 0x80) ++pos;
   return pos;
