@@ -104,10 +104,6 @@ Ref concat(std::initializer_list<PyObject *> pieces) {
   return writer.finish();
 }
 
-Ref empty_str() { return Ref::borrow(py_str<"">()); }
-
-Ref trimmed_text(PyObject *value) { return is_true(value) ? str_stripped(value) : empty_str(); }
-
 Ref str_stripped(PyObject *value) {
   if (PyUnicode_CheckExact(value)) return strip(value);
   Ref text = to_str(value);

@@ -7,7 +7,7 @@
 
 #include <initializer_list>
 
-#include "binding/ref.hpp"
+#include "binding/objects.hpp"
 
 namespace tavrin {
 
@@ -57,7 +57,13 @@ class StrView {
 };
 
 // A new str for part of `str` (the object itself when the span covers it).
-inline Ref substring(PyObject *str, Span span) { return owned(PyUnicode_Substring(str, span.begin, span.end)); }
+inline Ref substring(PyObject *str, Span span) {
+  if (span.begin == 0 && span.end == PyUnicode_GET_LENGTH(str) && PyUnicode_CheckExact(str)) return Ref::borrow(str);
+  return owned(PyUnicode_Substring(str, span.begin, span.end));
+}
+
+// "" as a shared object.
+inline Ref empty_str() { return Ref::borrow(py_str<"">()); }
 
 // str.strip() and str.rstrip() of an exact str.
 inline Ref strip(PyObject *str) { return substring(str, StrView(str).strip({0, PyUnicode_GET_LENGTH(str)})); }
@@ -68,10 +74,10 @@ Ref str_stripped(PyObject *value);
 
 // The one way a payload value is read as text: a false value gives "", any
 // other value is converted with str(); the result is stripped.
-Ref trimmed_text(PyObject *value);
-
-// "" as a shared object.
-Ref empty_str();
+inline Ref trimmed_text(PyObject *value) {
+  if (PyUnicode_CheckExact(value)) return strip(value);
+  return is_true(value) ? str_stripped(value) : empty_str();
+}
 
 // Builds a new str piece by piece, in the narrowest storage kind that holds it.
 class TextWriter {
