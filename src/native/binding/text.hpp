@@ -103,7 +103,9 @@ class TextWriter {
   }
   void write_ascii(const char *ascii, Py_ssize_t length) {
     if (!fits(length, 0x7F)) return write_ascii_widening(ascii, length);
-    copy_in(ascii, PyUnicode_1BYTE_KIND, length);
+    // Separators and markers are a few characters: written one by one.
+    if (length > 4) return copy_in(ascii, PyUnicode_1BYTE_KIND, length);
+    for (Py_ssize_t i = 0; i < length; ++i) PyUnicode_WRITE(writer_.kind, writer_.data, writer_.pos++, ascii[i]);
   }
   Ref finish();
 
