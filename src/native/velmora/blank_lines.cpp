@@ -123,6 +123,7 @@ class Collapse {
         pos = run_end;
         if (pos == size_) break;
       }
+      if (in_[pos] == '\n') break;
       const CharClass kind = classify(in_[pos]);
       if (kind == kBreak) break;
       ++pos;
@@ -135,6 +136,7 @@ class Collapse {
       pending_blank_ = true;
     }
     if (pos == size_) return pos;
+    if (in_[pos] == '\n') return pos + 1;
     drop(pos, pos + 1);
     const bool crlf = in_[pos] == '\r' && pos + 1 < size_ && in_[pos + 1] == '\n';
     return pos + (crlf ? 2 : 1);

@@ -14,7 +14,8 @@ namespace {
 
 // Writes a piece of a line; a piece that is not a str (only an overridden
 // strip can produce one) is written as str() gives it.
-void write_piece(LineSink &sink, PyObject *piece) {
+template <class Sink>
+void write_piece(Sink &sink, PyObject *piece) {
   if (PyUnicode_Check(piece)) {
     sink.write(piece);
   } else {
@@ -23,7 +24,8 @@ void write_piece(LineSink &sink, PyObject *piece) {
 }
 
 // "- " and the stripped string, when that is not empty.
-void write_string_item(LineSink &sink, PyObject *item) {
+template <class Sink>
+void write_string_item(Sink &sink, PyObject *item) {
   if (PyUnicode_CheckExact(item)) {
     const StrView view(item);
     const Span text = view.strip(view.all());
@@ -47,14 +49,16 @@ Ref field(PyObject *item, PyObject *key) {
 }
 
 // "  " and the text, when that is not empty.
-void write_indented(LineSink &sink, PyObject *text) {
+template <class Sink>
+void write_indented(Sink &sink, PyObject *text) {
   if (!is_true(text)) return;
   sink.begin_line();
   sink.write_ascii("  ", 2);
   write_piece(sink, text);
 }
 
-void write_link_object(LineSink &sink, PyObject *item, bool include_source) {
+template <class Sink>
+void write_link_object(Sink &sink, PyObject *item, bool include_source) {
   Ref asin = field(item, py_str<"asin">());
   // The address stands in for a title only when the raw title is false, so a
   // title of whitespace leaves the label without one.
@@ -87,7 +91,8 @@ void write_link_object(LineSink &sink, PyObject *item, bool include_source) {
 
 }  // namespace
 
-void write_link_items(PyObject *raw_items, bool include_source, LineSink &sink) {
+template <class Sink>
+void write_link_items(PyObject *raw_items, bool include_source, Sink &sink) {
   if (!PyList_Check(raw_items)) return;
   for_each(raw_items, [&](PyObject *item) {
     if (PyUnicode_Check(item)) {
@@ -97,6 +102,9 @@ void write_link_items(PyObject *raw_items, bool include_source, LineSink &sink) 
     }
   });
 }
+
+template void write_link_items(PyObject *, bool, HeadedSink &);
+template void write_link_items(PyObject *, bool, ListSink &);
 
 Ref format_product_links(PyObject *self, Args args) {
   return expect_result(call_format_link_items(self, args[0], false), &PyList_Type);

@@ -5,7 +5,11 @@
 
 namespace velmora {
 
-// The lines of _format_link_items for `raw_items`, written into `sink`.
-void write_link_items(PyObject *raw_items, bool include_source, LineSink &sink);
+// The lines of _format_link_items for `raw_items`, written into `sink`: a
+// section's sub-section, or the list the step returns.
+template <class Sink>
+void write_link_items(PyObject *raw_items, bool include_source, Sink &sink);
+extern template void write_link_items(PyObject *, bool, HeadedSink &);
+extern template void write_link_items(PyObject *, bool, ListSink &);
 
 }  // namespace velmora
