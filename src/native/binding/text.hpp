@@ -107,6 +107,10 @@ class TextWriter {
     if (length > 4) return copy_in(ascii, PyUnicode_1BYTE_KIND, length);
     for (Py_ssize_t i = 0; i < length; ++i) PyUnicode_WRITE(writer_.kind, writer_.data, writer_.pos++, ascii[i]);
   }
+  // Room for `length` more characters (a hint: writing more still works).
+  void reserve(Py_ssize_t length) {
+    if (length > writer_.size - writer_.pos) check(_PyUnicodeWriter_PrepareInternal(&writer_, length, writer_.maxchar));
+  }
   Ref finish();
 
  private:

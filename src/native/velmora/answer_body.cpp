@@ -81,7 +81,12 @@ void write_directly(PyObject *self, const AnswerRecord &record, BodyWriter &body
     assemble(self, blocks, rendered);
     if (rendered.any()) return;
   }
-  if (PyUnicode_GET_LENGTH(record.text.get()) > 0) write_text_body(record.text.get(), body);
+  const Py_ssize_t length = PyUnicode_GET_LENGTH(record.text.get());
+  if (length == 0) return;
+  // The body is about as long as the text: room for it at once spares a long
+  // text the copies of a growing buffer.
+  body.reserve(length);
+  write_text_body(record.text.get(), body);
 }
 
 }  // namespace velmora

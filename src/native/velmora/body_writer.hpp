@@ -31,6 +31,7 @@ class BodyWriter {
   void write(PyObject *str) { sink_.write(str); }
   void write_ascii(const char *ascii, Py_ssize_t length) { sink_.write_ascii(ascii, length); }
   void write_char(Py_UCS4 ch) { sink_.write_char(ch); }
+  void reserve(Py_ssize_t length) { sink_.reserve(length); }
 
   // The marker, a space and the text, stripped as one line: the marker keeps
   // the text's leading whitespace, so only its trailing whitespace goes.

@@ -26,6 +26,9 @@ class LineSink {
   // fails where the lines are joined, with str.join's TypeError).
   virtual void add(PyObject *item) = 0;
 
+  // About `length` characters are coming: a long answer's text, say.
+  virtual void reserve(Py_ssize_t /*length*/) {}
+
   void write(PyObject *str) { write(str, {0, PyUnicode_GET_LENGTH(str)}); }
 };
 
@@ -59,6 +62,7 @@ class JoinedLines final : public LineSink {
   void write_ascii(const char *ascii, Py_ssize_t length) override { out_.write_ascii(ascii, length); }
   void write_char(Py_UCS4 ch) override { out_.write_char(ch); }
   void add(PyObject *item) override;
+  void reserve(Py_ssize_t length) override { out_.reserve(length); }
   using LineSink::write;
   void check() const;
 
@@ -79,6 +83,7 @@ class HeadedSink final : public LineSink {
   void write(PyObject *str, Span span) override { target_.write(str, span); }
   void write_ascii(const char *ascii, Py_ssize_t length) override { target_.write_ascii(ascii, length); }
   void write_char(Py_UCS4 ch) override { target_.write_char(ch); }
+  void reserve(Py_ssize_t length) override { target_.reserve(length); }
   using LineSink::write;
 
   void add(PyObject *item) override;
