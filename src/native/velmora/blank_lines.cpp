@@ -1,5 +1,6 @@
 #include "velmora/blank_lines.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstring>
@@ -26,31 +27,28 @@ constexpr auto kAsciiClasses = [] {
   return classes;
 }();
 
-// How many leading lanes of the 16 bytes at `chars` are in 0x20..0x7F. Lanes
-// below break lines or are whitespace; lanes above need the full tables.
 #if defined(__SSE2__)
+// Sixteen characters from `chars` as one byte each. A character above 0xFF
+// becomes 0xFF or 0 (from 0x8000): either way one the fast paths below leave
+// to the character tables.
 template <typename Char>
-Py_ssize_t plain_lanes(const Char *chars) {
-  const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i *>(chars));
-  __m128i in_range;
-  // c - 0x20 above 0x5F (unsigned, wrapping) is outside the range.
+__m128i sixteen_bytes(const Char *chars) {
+  const auto *blocks = reinterpret_cast<const __m128i *>(chars);
   if constexpr (sizeof(Char) == 1) {
-    const __m128i beyond = _mm_subs_epu8(_mm_sub_epi8(block, _mm_set1_epi8(0x20)), _mm_set1_epi8(0x5F));
-    in_range = _mm_cmpeq_epi8(beyond, _mm_setzero_si128());
+    return _mm_loadu_si128(blocks);
   } else {
-    const __m128i beyond = _mm_subs_epu16(_mm_sub_epi16(block, _mm_set1_epi16(0x20)), _mm_set1_epi16(0x5F));
-    in_range = _mm_cmpeq_epi16(beyond, _mm_setzero_si128());
+    return _mm_packus_epi16(_mm_loadu_si128(blocks), _mm_loadu_si128(blocks + 1));
   }
-  const unsigned outside = ~static_cast<unsigned>(_mm_movemask_epi8(in_range)) & 0xFFFF;
-  return (outside ? __builtin_ctz(outside) : 16) / static_cast<Py_ssize_t>(sizeof(Char));
 }
-#else
-template <typename Char>
-Py_ssize_t plain_lanes(const Char *chars) {
-  constexpr Py_ssize_t lanes = 16 / sizeof(Char);
-  Py_ssize_t count = 0;
-  while (count < lanes && chars[count] >= 0x20 && chars[count] < 0x80) ++count;
-  return count;
+
+// One bit per byte in 0x20..0x7F: c - 0x20 (wrapping) at most 0x5F.
+unsigned plain_bits(__m128i bytes) {
+  const __m128i beyond = _mm_subs_epu8(_mm_sub_epi8(bytes, _mm_set1_epi8(0x20)), _mm_set1_epi8(0x5F));
+  return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(beyond, _mm_setzero_si128())));
+}
+
+unsigned bits_equal(__m128i bytes, char ch) {
+  return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(ch))));
 }
 #endif
 
@@ -59,14 +57,15 @@ Py_ssize_t plain_lanes(const Char *chars) {
 // a time: most report text is such characters.
 template <typename Char>
 Py_ssize_t plain_run_end(const Char *chars, Py_ssize_t pos, Py_ssize_t size) {
+#if defined(__SSE2__)
   if constexpr (sizeof(Char) <= 2) {
-    constexpr Py_ssize_t lanes = 16 / sizeof(Char);
-    while (pos + lanes <= size) {
-      const Py_ssize_t plain = plain_lanes(chars + pos);
-      pos += plain;
-      if (plain < lanes) return pos;
+    while (pos + 16 <= size) {
+      const unsigned outside = ~plain_bits(sixteen_bytes(chars + pos)) & 0xFFFF;
+      if (outside) return pos + __builtin_ctz(outside);
+      pos += 16;
     }
   }
+#endif
   while (pos < size && chars[pos] >= 0x20 && chars[pos] < 0x80) ++pos;
   return pos;
 }
@@ -93,6 +92,84 @@ Py_UCS4 widest_kind_start(PyObject *text) {
   }
 }
 
+// Most of a report already reads as the rules would write it. This scan finds
+// how far: text whose only breaks are "\n", with no whitespace ending a line,
+// no two blank lines in a row, no blank line first but one, and no blank line
+// last, is left as it is. It reads 16 characters at a time where they are
+// ASCII text and "\n"; others it reads one by one, and any whitespace but " "
+// stops it (where the rules may have work to do).
+template <typename Char>
+class TidyScan {
+ public:
+  // The position where the scan stopped: `size` when the rules change nothing,
+  // else a position at or before the first character they would change.
+  Py_ssize_t run(const Char *chars, Py_ssize_t size) {
+    Py_ssize_t pos = 0;
+#if defined(__SSE2__)
+    if constexpr (sizeof(Char) <= 2)
+      for (; pos + 16 <= size; pos += 16)
+        if (!block(chars + pos) && !one_by_one(chars, pos, pos + 16)) return pos;
+#endif
+    if (!one_by_one(chars, pos, size)) return pos;
+    if (size > 0 && (after_space_ || chars[size - 1] == '\n')) return size - 1;
+    return size;
+  }
+
+ private:
+  // False when the characters from `pos` to `end` leave something to do.
+  bool one_by_one(const Char *chars, Py_ssize_t pos, Py_ssize_t end) {
+    for (; pos < end; ++pos) {
+      const Char ch = chars[pos];
+      if (ch == '\n') {
+        if (after_space_ || newlines_ == 2) return false;
+        ++newlines_;
+        after_space_ = false;
+      } else if (ch == ' ' || (ch > 0x20 && ch < 0x80) || (ch >= 0x80 && classify(ch) == kContent)) {
+        after_space_ = ch == ' ';
+        newlines_ = 0;
+      } else {
+        return false;
+      }
+    }
+    return true;
+  }
+
+#if defined(__SSE2__)
+  // Sixteen characters of ASCII text and "\n"; false when they are not (to be
+  // read one by one), or when they leave something to do.
+  bool block(const Char *chars) {
+    const __m128i bytes = sixteen_bytes(chars);
+    const unsigned breaks = bits_equal(bytes, '\n');
+    if ((plain_bits(bytes) | breaks) != 0xFFFF) return false;
+    const unsigned spaces = bits_equal(bytes, ' ');
+    if (breaks) {
+      // Bit i: the character before lane i is " ", or "\n" (one and two back).
+      const unsigned space_before = (spaces << 1) | (after_space_ ? 1u : 0u);
+      const unsigned break_before = (breaks << 1) | (newlines_ >= 1 ? 1u : 0u);
+      const unsigned break_two_before = (breaks << 2) | (newlines_ >= 2 ? 1u : 0u) | (newlines_ >= 1 ? 2u : 0u);
+      if (breaks & (space_before | (break_before & break_two_before))) return false;
+    }
+    after_space_ = (spaces >> 15) & 1;
+    newlines_ = (breaks >> 15) & 1 ? ((breaks >> 14) & 1 ? 2 : 1) : 0;
+    return true;
+  }
+#endif
+
+  bool after_space_ = false;  // the text so far ends in " "
+  int newlines_ = 1;          // "\n" ending the text so far (up to 2); the start counts as one
+};
+
+// Where the rules start work: the start of the line holding `position`, or of
+// the blank lines before it, so that the text before ends with a line of
+// content and its "\n" (or is empty).
+template <typename Char>
+Py_ssize_t restart_position(const Char *chars, Py_ssize_t position) {
+  Py_ssize_t start = position;
+  while (start > 0 && chars[start - 1] != '\n') --start;
+  while (start > 0 && (start == 1 || chars[start - 2] == '\n')) --start;
+  return start;
+}
+
 // One pass over the lines of `in`, writing the kept text to `out`, which may
 // be `in` itself: the write position never passes the read position.
 template <typename Char>
@@ -101,8 +178,14 @@ class Collapse {
   Collapse(const Char *in, Py_ssize_t size, Char *out, Py_UCS4 kind_start)
       : in_(in), size_(size), out_(out), kind_start_(kind_start) {}
 
-  Py_ssize_t run() {
-    Py_ssize_t pos = 0;
+  // Runs from `start`, a line start after which the text before is tidy: it
+  // is the output so far, but for the "\n" that ends it.
+  Py_ssize_t run(Py_ssize_t start) {
+    if (start > 0) {
+      written_ = start - 1;
+      wrote_line_ = true;
+    }
+    Py_ssize_t pos = start;
     while (pos < size_) pos = line(pos);
     return written_;
   }
@@ -173,10 +256,15 @@ class Collapse {
 
 template <typename Char>
 Ref collapse_into(PyObject *text, Ref out) {
-  const Py_UCS4 kind_start = widest_kind_start(text);
-  Collapse<Char> collapse(static_cast<const Char *>(PyUnicode_DATA(text)), PyUnicode_GET_LENGTH(text),
-                          static_cast<Char *>(PyUnicode_DATA(out.get())), kind_start);
-  const Py_ssize_t length = collapse.run();
+  const auto *in = static_cast<const Char *>(PyUnicode_DATA(text));
+  auto *target = static_cast<Char *>(PyUnicode_DATA(out.get()));
+  const Py_ssize_t size = PyUnicode_GET_LENGTH(text);
+  const Py_ssize_t tidy = TidyScan<Char>().run(in, size);
+  const Py_ssize_t start = tidy == size ? size : restart_position(in, tidy);
+  const Py_ssize_t kept = tidy == size ? size : std::max<Py_ssize_t>(start - 1, 0);
+  if (target != in) std::memcpy(target, in, static_cast<std::size_t>(kept) * sizeof(Char));
+  Collapse<Char> collapse(in, size, target, widest_kind_start(text));
+  const Py_ssize_t length = tidy == size ? size : collapse.run(start);
   if (length == 0) return empty_str();
   // A str is always stored in the narrowest kind that holds it.
   if (collapse.may_narrow())
