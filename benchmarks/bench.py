@@ -5,7 +5,11 @@ MB/s of answer text, microseconds per answer (and per link item where links
 dominate), peak traced memory during one call as a multiple of the payload's
 text (the characters of all its strings), and the floor: the median time
 Python needs to split every answer text into lines and join them again.
-Figures only; nothing is asserted.
+`faults` is the number of minor page faults per timed call: memory the
+allocator had to take fresh from the system (glibc maps large blocks afresh
+once they pass its adaptive threshold, which depends on what the process
+allocated and freed before), a cost the floor, made of small strings, never
+pays. Figures only; nothing is asserted.
 
 Usage: .venv/bin/python benchmarks/bench.py [--repeat N] [--only NAME ...]
 """
@@ -15,6 +19,7 @@ from __future__ import annotations
 import argparse
 import gc
 import random
+import resource
 import statistics
 import time
 import tracemalloc
@@ -172,15 +177,23 @@ WORKLOADS: dict[str, Callable[[random.Random], Workload]] = {
 }
 
 
-def median_ns(func: Callable[[], object], repeat: int) -> float:
+def minor_faults() -> int:
+    return resource.getrusage(resource.RUSAGE_SELF).ru_minflt
+
+
+def median_ns(func: Callable[[], object], repeat: int) -> tuple[float, float]:
+    """The median time of one call, and the page faults per call."""
     func()  # warm-up
     samples = []
+    faults = 0
     for _ in range(repeat):
         gc.collect()
+        before = minor_faults()
         start = time.perf_counter_ns()
         func()
         samples.append(time.perf_counter_ns() - start)
-    return statistics.median(samples)
+        faults += minor_faults() - before
+    return statistics.median(samples), faults / repeat
 
 
 def peak_bytes(func: Callable[[], object]) -> int:
@@ -218,7 +231,7 @@ def main() -> None:
     args = parser.parse_args()
 
     velmora = Velmora()
-    header = f"{'workload':<12} {'answers':>7} {'text MB':>8} {'ms/call':>9} {'MB/s':>7} {'us/answer':>10} {'us/link':>8} {'floor ms':>9} {'x floor':>8} {'peak/input':>10}"
+    header = f"{'workload':<12} {'answers':>7} {'text MB':>8} {'ms/call':>9} {'MB/s':>7} {'us/answer':>10} {'us/link':>8} {'floor ms':>9} {'x floor':>8} {'peak/input':>10} {'faults':>7}"
     print(header)
     print("-" * len(header))
     for name in args.only or list(WORKLOADS):
@@ -226,13 +239,13 @@ def main() -> None:
         answers = len(workload.payload["answers"])
         text_bytes = sum(len(t.encode("utf-8", "surrogatepass")) for t in workload.texts)
         input_chars = payload_chars(workload.payload)
-        call_ns = median_ns(lambda: velmora.format_data(workload.payload), args.repeat)
-        floor_ns = median_ns(lambda: floor(workload.texts), args.repeat)
+        call_ns, faults = median_ns(lambda: velmora.format_data(workload.payload), args.repeat)
+        floor_ns, _ = median_ns(lambda: floor(workload.texts), args.repeat)
         peak = peak_bytes(lambda: velmora.format_data(workload.payload))
         per_link = f"{call_ns / 1e3 / workload.link_items:8.3f}" if workload.link_items else f"{'-':>8}"
         print(
             f"{name:<12} {answers:>7} {text_bytes / 1e6:>8.2f} {call_ns / 1e6:>9.2f} {text_bytes / 1e6 / (call_ns / 1e9):>7.1f} "
-            f"{call_ns / 1e3 / answers:>10.3f} {per_link} {floor_ns / 1e6:>9.2f} {call_ns / floor_ns:>8.2f} {peak / input_chars:>10.2f}"
+            f"{call_ns / 1e3 / answers:>10.3f} {per_link} {floor_ns / 1e6:>9.2f} {call_ns / floor_ns:>8.2f} {peak / input_chars:>10.2f} {faults:>7.0f}"
         )
 
 

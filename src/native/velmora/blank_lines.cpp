@@ -29,8 +29,8 @@ constexpr auto kAsciiClasses = [] {
 
 #if defined(__SSE2__)
 // Sixteen characters from `chars` as one byte each. A character above 0xFF
-// becomes 0xFF or 0 (from 0x8000): either way one the fast paths below leave
-// to the character tables.
+// becomes 0xFF (or 0, from 0x8000): either way a byte that the fast paths
+// below leave to the character tables.
 template <typename Char>
 __m128i sixteen_bytes(const Char *chars) {
   const auto *blocks = reinterpret_cast<const __m128i *>(chars);
@@ -53,8 +53,8 @@ unsigned bits_equal(__m128i bytes, char ch) {
 #endif
 
 // The end of the run from `pos` of characters in 0x20..0x7F, none of which
-// breaks a line or (but for " ") is whitespace. Runs are scanned 16 bytes at
-// a time: most report text is such characters.
+// breaks a line or (but for " ") is whitespace. Runs are scanned 16
+// characters at a time: most report text is such characters.
 template <typename Char>
 Py_ssize_t plain_run_end(const Char *chars, Py_ssize_t pos, Py_ssize_t size) {
 #if defined(__SSE2__)
