@@ -102,15 +102,16 @@ void render_table(BodyWriter &body, PyObject *header_cells, const std::function<
   body.end_table_row();
   body.delimiter_row(static_cast<Py_ssize_t>(header.size()));
   // Rows keep their own width: fitting them to the header is assembly's job.
+  // A row is written as its cells convert: should one fail, nobody sees the
+  // lines written so far.
   for_each(rows.get(), [&](PyObject *row) {
     if (!PyList_Check(row)) return;
-    std::vector<Ref> cells;
-    for_each(row, [&](PyObject *cell) { cells.push_back(to_str(cell)); });
     body.begin_table_row();
-    for (const Ref &cell : cells) {
+    for_each(row, [&](PyObject *cell) {
+      Ref text = to_str(cell);
       body.table_cell();
-      body.write(cell.get());
-    }
+      body.write(text.get());
+    });
     body.end_table_row();
   });
 }
