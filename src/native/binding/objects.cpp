@@ -22,13 +22,12 @@ const char *type_name(PyObject *object) {
   return name;
 }
 
-bool compares(PyObject *left, PyObject *right, int op) {
+bool compares_values(PyObject *left, PyObject *right, int op) {
   if ((op == Py_EQ || op == Py_NE) && PyUnicode_CheckExact(left) && PyUnicode_CheckExact(right)) {
     const Py_ssize_t length = PyUnicode_GET_LENGTH(left);
-    const bool equal =
-        left == right || (length == PyUnicode_GET_LENGTH(right) && PyUnicode_KIND(left) == PyUnicode_KIND(right) &&
-                          std::memcmp(PyUnicode_DATA(left), PyUnicode_DATA(right),
-                                      static_cast<std::size_t>(length) * PyUnicode_KIND(left)) == 0);
+    const bool equal = (length == PyUnicode_GET_LENGTH(right) && PyUnicode_KIND(left) == PyUnicode_KIND(right) &&
+                        std::memcmp(PyUnicode_DATA(left), PyUnicode_DATA(right),
+                                    static_cast<std::size_t>(length) * PyUnicode_KIND(left)) == 0);
     return equal == (op == Py_EQ);
   }
   return check(PyObject_RichCompareBool(left, right, op)) != 0;

@@ -39,7 +39,12 @@ inline bool is_true(PyObject *object) {
 // `left == right` (op Py_EQ) or `left != right` (Py_NE) and the other rich
 // comparisons, with the operands' own methods honoured; two exact str are
 // compared in place.
-bool compares(PyObject *left, PyObject *right, int op);
+bool compares_values(PyObject *left, PyObject *right, int op);
+inline bool compares(PyObject *left, PyObject *right, int op) {
+  // An object equals itself, as PyObject_RichCompareBool also decides.
+  if (left == right && (op == Py_EQ || op == Py_NE)) return op == Py_EQ;
+  return compares_values(left, right, op);
+}
 
 inline Ref to_str(PyObject *object) { return owned(PyObject_Str(object)); }
 
