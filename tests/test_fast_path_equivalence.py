@@ -7,6 +7,7 @@ from __future__ import annotations
 import inspect
 from functools import cache
 
+import pytest
 from hypothesis import given
 from hypothesis import strategies as st
 
@@ -66,3 +67,13 @@ def test_every_step_overridden_gives_identical_results(payload):
 @given(payloads(), st.sampled_from(STEPS))
 def test_one_step_overridden_gives_identical_results(payload, step):
     assert outcome(forwarding_class(step)(), payload) == outcome(PLAIN, payload)
+
+
+@pytest.mark.parametrize("prefix", ["", "中", "| a | b |\n| --- | --- |\n"])
+@pytest.mark.parametrize("breaks", ["\n", "\r", "\r\n", "\n\n", "\r\r\n", " |\n"])
+def test_line_breaks_anywhere_in_long_lines(prefix, breaks):
+    # Line ends at every offset within and across 16-character blocks.
+    for offset in range(40):
+        text = prefix + "x" * offset + breaks + "y" * (40 - offset) + breaks + "- item" + breaks + "| c | d |"
+        payload = {"answers": [{"text": text}]}
+        assert outcome(forwarding_class(*STEPS)(), payload) == outcome(PLAIN, payload), text

@@ -4,15 +4,17 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
+#include "binding/simd.hpp"
 #include "binding/text.hpp"
 
 namespace velmora {
 
 using namespace tavrin;
+#if defined(__SSE2__)
+using simd::bits_equal;
+using simd::plain_bits;
+using simd::sixteen_bytes;
+#endif
 
 namespace {
 
@@ -26,31 +28,6 @@ constexpr auto kAsciiClasses = [] {
   for (unsigned ch : {0x0Au, 0x0Bu, 0x0Cu, 0x0Du, 0x1Cu, 0x1Du, 0x1Eu}) classes[ch] = kBreak;
   return classes;
 }();
-
-#if defined(__SSE2__)
-// Sixteen characters from `chars` as one byte each. A character above 0xFF
-// becomes 0xFF (or 0, from 0x8000): either way a byte that the fast paths
-// below leave to the character tables.
-template <typename Char>
-__m128i sixteen_bytes(const Char *chars) {
-  const auto *blocks = reinterpret_cast<const __m128i *>(chars);
-  if constexpr (sizeof(Char) == 1) {
-    return _mm_loadu_si128(blocks);
-  } else {
-    return _mm_packus_epi16(_mm_loadu_si128(blocks), _mm_loadu_si128(blocks + 1));
-  }
-}
-
-// One bit per byte in 0x20..0x7F: c - 0x20 (wrapping) at most 0x5F.
-unsigned plain_bits(__m128i bytes) {
-  const __m128i beyond = _mm_subs_epu8(_mm_sub_epi8(bytes, _mm_set1_epi8(0x20)), _mm_set1_epi8(0x5F));
-  return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(beyond, _mm_setzero_si128())));
-}
-
-unsigned bits_equal(__m128i bytes, char ch) {
-  return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(ch))));
-}
-#endif
 
 // The end of the run from `pos` of characters in 0x20..0x7F, none of which
 // breaks a line or (but for " ") is whitespace. Runs are scanned 16

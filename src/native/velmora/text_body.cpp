@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "binding/simd.hpp"
 #include "velmora/markdown_lines.hpp"
 
 namespace velmora {
@@ -132,16 +133,30 @@ class Assembly {
   std::vector<Span> cells_;
 };
 
+// The position of the next "\n" or "\r" from `pos`, or `size`.
+template <typename Char>
+Py_ssize_t next_break(const Char *chars, Py_ssize_t pos, Py_ssize_t size) {
+#if defined(__SSE2__)
+  if constexpr (sizeof(Char) <= 2) {
+    for (; pos + 16 <= size; pos += 16) {
+      const __m128i bytes = simd::sixteen_bytes(chars + pos);
+      if (const unsigned breaks = simd::bits_equal(bytes, '\n') | simd::bits_equal(bytes, '\r'))
+        return pos + __builtin_ctz(breaks);
+    }
+  }
+#endif
+  while (pos < size && chars[pos] != '\n' && chars[pos] != '\r') ++pos;
+  return pos;
+}
+
 // The lines of the text as "\r\n", "\r" and "\n" end them.
 template <typename Char>
 std::vector<Span> split_lines(const Char *chars, Py_ssize_t size) {
   std::vector<Span> lines;
   Py_ssize_t start = 0;
-  for (Py_ssize_t pos = 0; pos < size; ++pos) {
-    const Char ch = chars[pos];
-    if (ch != '\n' && ch != '\r') continue;
+  for (Py_ssize_t pos = next_break(chars, 0, size); pos < size; pos = next_break(chars, start, size)) {
     lines.push_back({start, pos});
-    if (ch == '\r' && pos + 1 < size && chars[pos + 1] == '\n') ++pos;
+    if (chars[pos] == '\r' && pos + 1 < size && chars[pos + 1] == '\n') ++pos;
     start = pos + 1;
   }
   lines.push_back({start, size});

@@ -1,0 +1,38 @@
+// Sixteen characters at a time, for the scans over long texts. Characters are
+// read as one byte each. Without SSE2 (`#if defined(__SSE2__)` around each
+// use), callers read one by one.
+#pragma once
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+
+namespace tavrin::simd {
+
+// Sixteen characters from `chars` as one byte each. A character above 0xFF
+// becomes 0xFF (or 0, from 0x8000): either way a byte that matches no ASCII
+// test below.
+template <typename Char>
+__m128i sixteen_bytes(const Char *chars) {
+  static_assert(sizeof(Char) <= 2, "four-byte text is read one by one");
+  const auto *blocks = reinterpret_cast<const __m128i *>(chars);
+  if constexpr (sizeof(Char) == 1) {
+    return _mm_loadu_si128(blocks);
+  } else {
+    return _mm_packus_epi16(_mm_loadu_si128(blocks), _mm_loadu_si128(blocks + 1));
+  }
+}
+
+// One bit per byte in 0x20..0x7F: c - 0x20 (wrapping) at most 0x5F.
+inline unsigned plain_bits(__m128i bytes) {
+  const __m128i beyond = _mm_subs_epu8(_mm_sub_epi8(bytes, _mm_set1_epi8(0x20)), _mm_set1_epi8(0x5F));
+  return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(beyond, _mm_setzero_si128())));
+}
+
+// One bit per byte equal to `ch`.
+inline unsigned bits_equal(__m128i bytes, char ch) {
+  return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(ch))));
+}
+
+}  // namespace tavrin::simd
+
+#endif
