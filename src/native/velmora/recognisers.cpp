@@ -80,10 +80,9 @@ bool is_delimiter_cell(PyObject *cell) {
 void split_cells(const StrView &text, Span line, std::vector<Span> &cells) {
   cells.clear();
   Py_ssize_t start = line.begin;
-  for (Py_ssize_t pos = line.begin; pos < line.end; ++pos) {
-    if (text[pos] != '|') continue;
-    cells.push_back(text.strip({start, pos}));
-    start = pos + 1;
+  for (Py_ssize_t pipe = text.find('|', line); pipe >= 0; pipe = text.find('|', {start, line.end})) {
+    cells.push_back(text.strip({start, pipe}));
+    start = pipe + 1;
   }
   cells.push_back(text.strip({start, line.end}));
 }
