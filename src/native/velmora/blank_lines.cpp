@@ -1,6 +1,5 @@
 #include "velmora/blank_lines.hpp"
 
-#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstring>
@@ -155,10 +154,18 @@ class Collapse {
   Collapse(const Char *in, Py_ssize_t size, Char *out, Py_UCS4 kind_start)
       : in_(in), size_(size), out_(out), kind_start_(kind_start) {}
 
-  // Runs from `start`, a line start after which the text before is tidy: it
-  // is the output so far, but for the "\n" that ends it.
-  Py_ssize_t run(Py_ssize_t start) {
+  // The length of the kept text. Its tidy beginning stays as it is (copied
+  // when `out` is another string); the rules run from the line where it ends,
+  // the text before being the output so far but for the "\n" that ends it.
+  Py_ssize_t run() {
+    const Py_ssize_t tidy = TidyScan<Char>().run(in_, size_);
+    if (tidy == size_) {
+      keep_as_is(size_);
+      return size_;
+    }
+    const Py_ssize_t start = restart_position(in_, tidy);
     if (start > 0) {
+      keep_as_is(start - 1);
       written_ = start - 1;
       wrote_line_ = true;
     }
@@ -217,6 +224,10 @@ class Collapse {
     written_ += end - begin;
   }
 
+  void keep_as_is(Py_ssize_t length) {
+    if (out_ != in_) std::memcpy(out_, in_, static_cast<std::size_t>(length) * sizeof(Char));
+  }
+
   void drop(Py_ssize_t begin, Py_ssize_t end) {
     for (Py_ssize_t i = begin; i < end && !may_narrow_; ++i) may_narrow_ = in_[i] >= kind_start_;
   }
@@ -233,15 +244,9 @@ class Collapse {
 
 template <typename Char>
 Ref collapse_into(PyObject *text, Ref out) {
-  const auto *in = static_cast<const Char *>(PyUnicode_DATA(text));
-  auto *target = static_cast<Char *>(PyUnicode_DATA(out.get()));
-  const Py_ssize_t size = PyUnicode_GET_LENGTH(text);
-  const Py_ssize_t tidy = TidyScan<Char>().run(in, size);
-  const Py_ssize_t start = tidy == size ? size : restart_position(in, tidy);
-  const Py_ssize_t kept = tidy == size ? size : std::max<Py_ssize_t>(start - 1, 0);
-  if (target != in) std::memcpy(target, in, static_cast<std::size_t>(kept) * sizeof(Char));
-  Collapse<Char> collapse(in, size, target, widest_kind_start(text));
-  const Py_ssize_t length = tidy == size ? size : collapse.run(start);
+  Collapse<Char> collapse(static_cast<const Char *>(PyUnicode_DATA(text)), PyUnicode_GET_LENGTH(text),
+                          static_cast<Char *>(PyUnicode_DATA(out.get())), widest_kind_start(text));
+  const Py_ssize_t length = collapse.run();
   if (length == 0) return empty_str();
   // A str is always stored in the narrowest kind that holds it.
   if (collapse.may_narrow())
