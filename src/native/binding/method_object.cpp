@@ -3,6 +3,7 @@
 #include <cstddef>
 
 #include "binding/objects.hpp"
+#include "binding/reentry.hpp"
 
 namespace tavrin {
 namespace {
@@ -22,14 +23,14 @@ MethodObject *as_method(PyObject *object) { return reinterpret_cast<MethodObject
 
 PyObject *method_vectorcall(PyObject *callable, PyObject *const *args, size_t nargsf, PyObject *kwnames) {
   const MethodDef &def = *as_method(callable)->def;
-  if (Py_EnterRecursiveCall(" while calling a Python object")) return nullptr;
+  if (!enter_call()) return nullptr;
   PyObject *result = boundary([&] {
     Arguments arguments;
     arguments.bind(def.signature, args, nargsf, kwnames);
     arguments.check(def.signature);
     return def.body(arguments.self(), arguments.params());
   });
-  Py_LeaveRecursiveCall();
+  leave_call();
   return result;
 }
 

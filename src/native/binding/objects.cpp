@@ -33,6 +33,15 @@ bool compares_values(PyObject *left, PyObject *right, int op) {
   return check(PyObject_RichCompareBool(left, right, op)) != 0;
 }
 
+Py_ssize_t clamped_int(PyObject *integer, Py_ssize_t low, Py_ssize_t high) {
+  int overflow = 0;
+  const long long value = PyLong_AsLongLongAndOverflow(integer, &overflow);
+  if (value == -1 && PyErr_Occurred()) throw_error();
+  if (overflow < 0 || (!overflow && value <= low)) return low;
+  if (overflow > 0 || value >= high) return high;
+  return static_cast<Py_ssize_t>(value);
+}
+
 Ref dict_lookup(PyObject *dict, PyObject *key) {
   PyObject *value = nullptr;
   if (check(PyDict_GetItemRef(dict, key, &value)) == 0) return none();

@@ -46,6 +46,10 @@ inline bool compares(PyObject *left, PyObject *right, int op) {
   return compares_values(left, right, op);
 }
 
+// The value of an int (or int subclass), clamped to [low, high]: an int
+// beyond what a machine word holds clamps too.
+Py_ssize_t clamped_int(PyObject *integer, Py_ssize_t low, Py_ssize_t high);
+
 inline Ref to_str(PyObject *object) { return owned(PyObject_Str(object)); }
 
 inline Ref new_list(Py_ssize_t size = 0) { return owned(PyList_New(size)); }

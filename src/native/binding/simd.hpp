@@ -1,12 +1,16 @@
 // Sixteen characters at a time, for the scans over long texts. Characters are
-// read as one byte each. Without SSE2 (`#if defined(__SSE2__)` around each
-// use), callers read one by one.
+// read as one byte each. Where the build has no vector scans
+// (`#if TAVRIN_VECTOR_SCANS` around each use), callers read one by one.
 #pragma once
 
-#if defined(__SSE2__)
+#include "binding/platform.hpp"
+
+#if TAVRIN_VECTOR_SCANS
 #include <emmintrin.h>
 
 namespace tavrin::simd {
+
+using platform::lowest_set_bit;
 
 // Sixteen characters from `chars` as one byte each. A character above 0xFF
 // becomes 0xFF (or 0, from 0x8000): either way a byte that matches no ASCII

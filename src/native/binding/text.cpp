@@ -1,6 +1,8 @@
 #include "binding/text.hpp"
 
+#include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "binding/objects.hpp"
 
@@ -44,56 +46,120 @@ bool StrView::starts_with(Span span, const char *ascii) const {
   return true;
 }
 
-TextWriter::TextWriter(Py_ssize_t expected_length) {
-  _PyUnicodeWriter_Init(&writer_);
-  writer_.min_length = expected_length;
-  writer_.overallocate = 1;
-}
-
-TextWriter::~TextWriter() {
-  if (!finished_) _PyUnicodeWriter_Dealloc(&writer_);
-}
-
 namespace {
 
+// The largest character of the storage class that holds `ch`: the
+// interpreter keeps every str in the narrowest of ASCII, Latin-1, UCS-2 and
+// UCS-4 that holds all its characters.
+Py_UCS4 storage_class_top(Py_UCS4 ch) {
+  if (ch < 0x80) return 0x7F;
+  if (ch < 0x100) return 0xFF;
+  if (ch < 0x10000) return 0xFFFF;
+  return 0x10FFFF;
+}
+
+Py_UCS4 max_char(PyObject *str, Span span) {
+  const StrView view(str);
+  Py_UCS4 max = 0;
+  for (Py_ssize_t i = span.begin; i < span.end; ++i) max = std::max(max, view[i]);
+  return max;
+}
+
+// Characters from one storage kind to another; a narrower target is only
+// chosen when every character fits it.
 template <typename From, typename To>
-void widen(const void *source, void *target, Py_ssize_t length) {
+void convert(const void *source, void *target, Py_ssize_t length) {
   const auto *from = static_cast<const From *>(source);
   auto *to = static_cast<To *>(target);
-  for (Py_ssize_t i = 0; i < length; ++i) to[i] = from[i];
+  for (Py_ssize_t i = 0; i < length; ++i) to[i] = static_cast<To>(from[i]);
+}
+
+template <typename From>
+void convert_to(int kind, const void *source, void *target, Py_ssize_t length) {
+  switch (kind) {
+    case PyUnicode_1BYTE_KIND:
+      return convert<From, Py_UCS1>(source, target, length);
+    case PyUnicode_2BYTE_KIND:
+      return convert<From, Py_UCS2>(source, target, length);
+    default:
+      return convert<From, Py_UCS4>(source, target, length);
+  }
+}
+
+void copy_chars(int from_kind, const void *source, int to_kind, void *target, Py_ssize_t length) {
+  if (from_kind == to_kind) {
+    std::memcpy(target, source, static_cast<std::size_t>(length) * static_cast<std::size_t>(to_kind));
+    return;
+  }
+  switch (from_kind) {
+    case PyUnicode_1BYTE_KIND:
+      return convert_to<Py_UCS1>(to_kind, source, target, length);
+    case PyUnicode_2BYTE_KIND:
+      return convert_to<Py_UCS2>(to_kind, source, target, length);
+    default:
+      return convert_to<Py_UCS4>(to_kind, source, target, length);
+  }
 }
 
 }  // namespace
 
 void TextWriter::copy_in(const void *chars, int kind, Py_ssize_t length) {
-  char *target = static_cast<char *>(writer_.data) + writer_.pos * writer_.kind;
-  if (kind == writer_.kind) {
-    std::memcpy(target, chars, static_cast<std::size_t>(length) * kind);
-  } else if (writer_.kind == PyUnicode_2BYTE_KIND) {
-    widen<Py_UCS1, Py_UCS2>(chars, target, length);
-  } else if (kind == PyUnicode_1BYTE_KIND) {
-    widen<Py_UCS1, Py_UCS4>(chars, target, length);
-  } else {
-    widen<Py_UCS2, Py_UCS4>(chars, target, length);
+  copy_chars(kind, chars, kind_, static_cast<char *>(data_) + length_ * kind_, length);
+  length_ += length;
+}
+
+// A piece of a wider str may hold only narrower characters: the storage
+// widens only as far as they need.
+void TextWriter::write_growing(PyObject *str, Span span) {
+  Py_UCS4 maxchar = PyUnicode_MAX_CHAR_VALUE(str);
+  if (maxchar > maxchar_) maxchar = max_char(str, span);
+  if (!fits(span.size(), maxchar)) grow(span.size(), maxchar);
+  const int kind = PyUnicode_KIND(str);
+  copy_in(static_cast<const char *>(PyUnicode_DATA(str)) + span.begin * kind, kind, span.size());
+}
+
+void TextWriter::grow(Py_ssize_t more, Py_UCS4 maxchar) {
+  if (more > PY_SSIZE_T_MAX - length_) {
+    PyErr_NoMemory();
+    throw_error();
   }
-  writer_.pos += length;
-}
+  const Py_ssize_t needed = length_ + more;
+  Py_ssize_t capacity = std::max({needed, expected_, capacity_, Py_ssize_t{1}});
+  // Growing by a little at a time would copy the text again and again.
+  if (needed > capacity_ && capacity_ > 0)
+    capacity = std::max(capacity, capacity_ + std::min(capacity_, PY_SSIZE_T_MAX - capacity_) / 2);
+  const Py_UCS4 top = storage_class_top(std::max(maxchar, maxchar_));
 
-// The interpreter's writer finds the widest character of the piece, so the
-// text keeps the narrowest kind that holds it.
-void TextWriter::write_widening(PyObject *str, Span span) {
-  check(_PyUnicodeWriter_WriteSubstring(&writer_, str, span.begin, span.end));
-}
-
-void TextWriter::write_char_widening(Py_UCS4 ch) { check(_PyUnicodeWriter_WriteChar(&writer_, ch)); }
-
-void TextWriter::write_ascii_widening(const char *ascii, Py_ssize_t length) {
-  check(_PyUnicodeWriter_WriteASCIIString(&writer_, ascii, length));
+  if (!storage_ || top > maxchar_) {
+    Ref wider = owned(PyUnicode_New(capacity, top));
+    if (length_) copy_chars(kind_, data_, PyUnicode_KIND(wider.get()), PyUnicode_DATA(wider.get()), length_);
+    storage_ = std::move(wider);
+  } else {
+    PyObject *storage = storage_.release();
+    // On failure the str is left as it was.
+    const int status = PyUnicode_Resize(&storage, capacity);
+    storage_ = Ref::steal(storage);
+    check(status);
+  }
+  data_ = PyUnicode_DATA(storage_.get());
+  kind_ = PyUnicode_KIND(storage_.get());
+  maxchar_ = top;
+  capacity_ = capacity;
 }
 
 Ref TextWriter::finish() {
-  finished_ = true;
-  return owned(_PyUnicodeWriter_Finish(&writer_));
+  Ref text = std::move(storage_);
+  const Py_ssize_t length = std::exchange(length_, 0);
+  data_ = nullptr;
+  kind_ = PyUnicode_1BYTE_KIND;
+  maxchar_ = 0;
+  capacity_ = 0;
+  if (!text) return empty_str();
+  PyObject *storage = text.release();
+  const int status = PyUnicode_Resize(&storage, length);
+  text = Ref::steal(storage);
+  check(status);
+  return text;
 }
 
 Ref concat(std::initializer_list<PyObject *> pieces) {

@@ -5,6 +5,7 @@
 // str.strip() / str.rstrip() without arguments.
 #pragma once
 
+#include <cstdint>
 #include <initializer_list>
 
 #include "binding/objects.hpp"
@@ -79,52 +80,59 @@ inline Ref trimmed_text(PyObject *value) {
   return is_true(value) ? str_stripped(value) : empty_str();
 }
 
-// Builds a new str piece by piece, in the narrowest storage kind that holds it.
+// Builds a new str piece by piece, in the narrowest storage kind that holds
+// it. The text is written straight into the storage of the str it will
+// become: a str of its own, which nobody else sees until finish() hands it
+// over, grown (and widened) as the pieces need.
 class TextWriter {
  public:
-  explicit TextWriter(Py_ssize_t expected_length = 0);
-  ~TextWriter();
+  explicit TextWriter(Py_ssize_t expected_length = 0) : expected_(expected_length) {}
   TextWriter(const TextWriter &) = delete;
   TextWriter &operator=(const TextWriter &) = delete;
 
-  // Most pieces are short and no wider than the text so far: they are copied
-  // here, and the interpreter's writer is asked only to grow or widen.
+  // Most pieces are short and no wider than the text so far: they are
+  // copied at once; the others first grow or widen the storage.
   void write(PyObject *str, Span span) {
     if (span.empty()) return;
+    if (!fits(span.size(), PyUnicode_MAX_CHAR_VALUE(str))) return write_growing(str, span);
     const int kind = PyUnicode_KIND(str);
-    const auto *chars = static_cast<const char *>(PyUnicode_DATA(str)) + span.begin * kind;
-    if (!fits(span.size(), PyUnicode_MAX_CHAR_VALUE(str))) return write_widening(str, span);
-    copy_in(chars, kind, span.size());
+    copy_in(static_cast<const char *>(PyUnicode_DATA(str)) + span.begin * kind, kind, span.size());
   }
   void write(PyObject *str) { write(str, {0, PyUnicode_GET_LENGTH(str)}); }
   void write_char(Py_UCS4 ch) {
-    if (!fits(1, ch)) return write_char_widening(ch);
-    PyUnicode_WRITE(writer_.kind, writer_.data, writer_.pos++, ch);
+    if (!fits(1, ch)) grow(1, ch);
+    PyUnicode_WRITE(kind_, data_, length_++, ch);
   }
   void write_ascii(const char *ascii, Py_ssize_t length) {
-    if (!fits(length, 0x7F)) return write_ascii_widening(ascii, length);
+    if (!fits(length, 0x7F)) grow(length, 0x7F);
     // Separators and markers are a few characters: written one by one.
     if (length > 4) return copy_in(ascii, PyUnicode_1BYTE_KIND, length);
-    for (Py_ssize_t i = 0; i < length; ++i) PyUnicode_WRITE(writer_.kind, writer_.data, writer_.pos++, ascii[i]);
+    for (Py_ssize_t i = 0; i < length; ++i) PyUnicode_WRITE(kind_, data_, length_++, ascii[i]);
   }
   // Room for `length` more characters (a hint: writing more still works).
   void reserve(Py_ssize_t length) {
-    if (length > writer_.size - writer_.pos) check(_PyUnicodeWriter_PrepareInternal(&writer_, length, writer_.maxchar));
+    if (length > capacity_ - length_) grow(length, 0x7F);
   }
+  // The text written; the writer is empty afterwards. The str is new and
+  // only the caller holds it, so until it is handed on it may be rewritten
+  // where it lies.
   Ref finish();
 
  private:
-  bool fits(Py_ssize_t length, Py_UCS4 maxchar) const {
-    return maxchar <= writer_.maxchar && length <= writer_.size - writer_.pos;
-  }
-  // Characters of a kind no wider than the writer's, converted as they go.
+  bool fits(Py_ssize_t length, Py_UCS4 maxchar) const { return maxchar <= maxchar_ && length <= capacity_ - length_; }
+  // Characters of any kind whose values the storage holds, converted as they go.
   void copy_in(const void *chars, int kind, Py_ssize_t length);
-  void write_widening(PyObject *str, Span span);
-  void write_char_widening(Py_UCS4 ch);
-  void write_ascii_widening(const char *ascii, Py_ssize_t length);
+  void write_growing(PyObject *str, Span span);
+  // Room for `more` characters up to `maxchar`: a larger or wider storage.
+  void grow(Py_ssize_t more, Py_UCS4 maxchar);
 
-  _PyUnicodeWriter writer_;
-  bool finished_ = false;
+  Ref storage_;           // a str of `capacity_` characters, or none yet
+  void *data_ = nullptr;  // its characters
+  int kind_ = PyUnicode_1BYTE_KIND;
+  Py_UCS4 maxchar_ = 0;    // the largest character its kind (and ASCII flag) hold
+  Py_ssize_t length_ = 0;  // characters written
+  Py_ssize_t capacity_ = 0;
+  Py_ssize_t expected_;  // the first storage's size, at least
 };
 
 // Writes str(integer) for an exact int; the digits of one that fits a
@@ -132,7 +140,7 @@ class TextWriter {
 template <class Writer>
 void write_decimal(Writer &out, PyObject *integer) {
   int overflow = 0;
-  const long long value = PyLong_AsLongLongAndOverflow(integer, &overflow);
+  const std::int64_t value = PyLong_AsLongLongAndOverflow(integer, &overflow);
   if (value == -1 && PyErr_Occurred()) throw_error();
   if (overflow) {
     Ref digits = owned(PyObject_Str(integer));
@@ -143,7 +151,7 @@ void write_decimal(Writer &out, PyObject *integer) {
   // most negative value has one too.
   char digits[24];
   char *first = digits + sizeof digits;
-  unsigned long long magnitude = value < 0 ? 0ULL - static_cast<unsigned long long>(value) : value;
+  std::uint64_t magnitude = value < 0 ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
   do {
     *--first = static_cast<char>('0' + magnitude % 10);
     magnitude /= 10;

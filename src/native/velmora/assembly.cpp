@@ -60,12 +60,9 @@ class DisplayBlocks final : public AssemblyOutput {
 // An int level (bool included) clamped to 1..6; anything else reads as 2.
 // A level already inside the range is kept as the very object given.
 Ref heading_level(PyObject *value) {
-  if (!PyLong_Check(value)) return owned(PyLong_FromLong(2));
-  int overflow = 0;
-  const long level = PyLong_AsLongAndOverflow(value, &overflow);
-  if (level == -1 && PyErr_Occurred()) throw_error();
-  if (overflow < 0 || (!overflow && level <= 1)) return owned(PyLong_FromLong(1));
-  if (overflow > 0 || level >= 6) return owned(PyLong_FromLong(6));
+  if (!PyLong_Check(value)) return owned(PyLong_FromSsize_t(2));
+  const Py_ssize_t level = clamped_int(value, 1, 6);
+  if (level == 1 || level == 6) return owned(PyLong_FromSsize_t(level));
   return Ref::borrow(value);
 }
 

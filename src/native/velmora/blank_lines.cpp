@@ -9,7 +9,7 @@
 namespace velmora {
 
 using namespace tavrin;
-#if defined(__SSE2__)
+#if TAVRIN_VECTOR_SCANS
 using simd::bits_equal;
 using simd::plain_bits;
 using simd::sixteen_bytes;
@@ -33,11 +33,11 @@ constexpr auto kAsciiClasses = [] {
 // characters at a time: most report text is such characters.
 template <typename Char>
 Py_ssize_t plain_run_end(const Char *chars, Py_ssize_t pos, Py_ssize_t size) {
-#if defined(__SSE2__)
+#if TAVRIN_VECTOR_SCANS
   if constexpr (sizeof(Char) <= 2) {
     while (pos + 16 <= size) {
       const unsigned outside = ~plain_bits(sixteen_bytes(chars + pos)) & 0xFFFF;
-      if (outside) return pos + __builtin_ctz(outside);
+      if (outside) return pos + simd::lowest_set_bit(outside);
       pos += 16;
     }
   }
@@ -81,7 +81,7 @@ class TidyScan {
   // else a position at or before the first character they would change.
   Py_ssize_t run(const Char *chars, Py_ssize_t size) {
     Py_ssize_t pos = 0;
-#if defined(__SSE2__)
+#if TAVRIN_VECTOR_SCANS
     if constexpr (sizeof(Char) <= 2)
       for (; pos + 16 <= size; pos += 16)
         if (!block(chars + pos) && !one_by_one(chars, pos, pos + 16)) return pos;
@@ -110,7 +110,7 @@ class TidyScan {
     return true;
   }
 
-#if defined(__SSE2__)
+#if TAVRIN_VECTOR_SCANS
   // Sixteen characters of ASCII text and "\n"; false when they are not (to be
   // read one by one), or when they leave something to do.
   bool block(const Char *chars) {
@@ -270,12 +270,6 @@ Ref collapse_into(PyObject *text, Ref out) {
   }
 }
 
-// A fresh str that no one else can see yet: its storage may be rewritten.
-bool is_private(PyObject *text) {
-  return PyUnicode_CheckExact(text) && Py_REFCNT(text) == 1 && !PyUnicode_CHECK_INTERNED(text) &&
-         reinterpret_cast<PyASCIIObject *>(text)->hash == -1;
-}
-
 }  // namespace
 
 Ref collapsed_copy(PyObject *text) {
@@ -283,8 +277,8 @@ Ref collapsed_copy(PyObject *text) {
   return collapse_into(text, std::move(out));
 }
 
-Ref collapsed_in_place(Ref text) {
-  if (!is_private(text.get())) return collapsed_copy(text.get());
+Ref collapsed_in_place(TextWriter &writer) {
+  Ref text = writer.finish();
   PyObject *storage = text.get();
   return collapse_into(storage, std::move(text));
 }

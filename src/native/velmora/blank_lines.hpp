@@ -3,7 +3,7 @@
 // line, blank lines at the end vanish, and "\n" joins what is left.
 #pragma once
 
-#include "binding/ref.hpp"
+#include "binding/text.hpp"
 
 namespace velmora {
 
@@ -12,8 +12,8 @@ using tavrin::Ref;
 // The rules applied to `text`, into a new str.
 Ref collapsed_copy(PyObject *text);
 
-// The same for a str nobody else holds (such as one a writer just built): the
-// text is rewritten where it lies, since the result is never longer.
-Ref collapsed_in_place(Ref text);
+// The same for the text `writer` wrote, which nobody else has seen: it is
+// rewritten where it lies, since the result is never longer.
+Ref collapsed_in_place(tavrin::TextWriter &writer);
 
 }  // namespace velmora

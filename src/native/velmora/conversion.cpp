@@ -47,7 +47,7 @@ void append_text_block(PyObject *out, PyObject *type, PyObject *source) {
 }
 
 void append_heading(PyObject *out, PyObject *heading) {
-  static PyObject *const default_level = owned(PyLong_FromLong(2)).release();
+  static PyObject *const default_level = owned(PyLong_FromSsize_t(2)).release();
   Ref text = get_or(heading, py_str<"text">(), py_str<"">());
   Ref level = get_or(heading, py_str<"level">(), default_level);
   Ref block = structured_block(py_str<"heading">(), text.get());

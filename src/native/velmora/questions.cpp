@@ -2,6 +2,8 @@
 // record, with a stable fallback title for answers without one.
 #include "velmora/questions.hpp"
 
+#include <cstdint>
+
 #include "velmora/self_call.hpp"
 
 namespace velmora {
@@ -68,10 +70,10 @@ Ref question_at(PyObject *, Args args) {
   PyObject *questions = args[0];
   PyObject *index = args[1];
   int overflow = 0;
-  const long long number = PyLong_AsLongLongAndOverflow(index, &overflow);
+  const std::int64_t number = PyLong_AsLongLongAndOverflow(index, &overflow);
   if (number == -1 && PyErr_Occurred()) throw_error();
   if (!overflow && number >= 1 && number <= PyList_GET_SIZE(questions)) {
-    Ref question = Ref::borrow(PyList_GET_ITEM(questions, number - 1));
+    Ref question = Ref::borrow(PyList_GET_ITEM(questions, static_cast<Py_ssize_t>(number - 1)));
     return expect_result(std::move(question), &PyUnicode_Type);
   }
   TextWriter title;

@@ -139,7 +139,7 @@ Position position_of(PyObject *integer) {
   if (position.value == -1 && PyErr_Occurred()) {
     if (!PyErr_ExceptionMatches(PyExc_OverflowError)) throw_error();
     PyErr_Clear();
-    Ref zero = owned(PyLong_FromLong(0));
+    Ref zero = owned(PyLong_FromSsize_t(0));
     position.overflow = check(PyObject_RichCompareBool(integer, zero.get(), Py_GT)) ? 1 : -1;
   }
   return position;

@@ -20,9 +20,9 @@ Ref get_or_empty_list(PyObject *block, PyObject *key) {
 // The same line for a level that is no int by the time it is used (a mapping
 // whose get answers differently the second time): Python's own arithmetic.
 Ref generic_heading_line(PyObject *level, PyObject *text) {
-  Ref one = owned(PyLong_FromLong(1));
-  Ref two = owned(PyLong_FromLong(2));
-  Ref six = owned(PyLong_FromLong(6));
+  Ref one = owned(PyLong_FromSsize_t(1));
+  Ref two = owned(PyLong_FromSsize_t(2));
+  Ref six = owned(PyLong_FromSsize_t(6));
   Ref count = owned(PyNumber_Add(level, two.get()));
   if (compares(one.get(), count.get(), Py_GT)) count = one;
   if (compares(six.get(), count.get(), Py_LT)) count = six;
@@ -32,19 +32,13 @@ Ref generic_heading_line(PyObject *level, PyObject *text) {
   return call_method(line.get(), py_str<"strip">());
 }
 
-Py_ssize_t marker_length(PyObject *level) {
-  int overflow = 0;
-  const long value = PyLong_AsLongAndOverflow(level, &overflow);
-  if (value == -1 && PyErr_Occurred()) throw_error();
-  if (overflow > 0 || (!overflow && value >= 4)) return 6;
-  if (overflow < 0 || value <= -1) return 1;
-  return value + 2;
-}
+// level + 2, at least 1 and at most 6.
+Py_ssize_t marker_length(PyObject *level) { return clamped_int(level, -1, 4) + 2; }
 
 void read_heading(BodyWriter &body, PyObject *block) {
   Ref level = get(block, py_str<"level">());
   if (!PyLong_Check(level.get())) {
-    level = owned(PyLong_FromLong(2));
+    level = owned(PyLong_FromSsize_t(2));
   } else if (!PyDict_CheckExact(block)) {
     // The value used is a second read, which only a mapping's own get can change.
     level = get(block, py_str<"level">());

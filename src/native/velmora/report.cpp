@@ -44,7 +44,8 @@ class JoinedSections {
     held_.push_back(std::move(section));
   }
 
-  Ref finish() {
+  // The writer holding every section, joined.
+  TextWriter &finish() {
     std::vector<bool> kept;
     kept.reserve(held_.size());
     for (const Ref &section : held_) kept.push_back(is_true(section.get()));
@@ -57,7 +58,7 @@ class JoinedSections {
       separate();
       out_.write(section);
     }
-    return out_.finish();
+    return out_;
   }
 
  private:
@@ -99,9 +100,10 @@ Ref format_data(PyObject *self, Args args) {
       sections.write([&](TextWriter &out) { write_section(self, checked[0], checked[1], checked[2], out); });
     });
   });
-  Ref joined = sections.finish();
-  if (is_own_step(self, Step::collapse_blank_lines)) return collapsed_in_place(std::move(joined));
-  return expect_result(call(self, Step::collapse_blank_lines, {joined.get()}), &PyUnicode_Type);
+  TextWriter &joined = sections.finish();
+  if (is_own_step(self, Step::collapse_blank_lines)) return collapsed_in_place(joined);
+  Ref text = joined.finish();
+  return expect_result(call(self, Step::collapse_blank_lines, {text.get()}), &PyUnicode_Type);
 }
 
 Ref collapse_blank_lines(PyObject *, Args args) { return collapsed_copy(args[0]); }

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 
+#include "binding/interpreter_private.hpp"
 #include "binding/objects.hpp"
 
 namespace velmora {
@@ -33,7 +34,7 @@ std::uint32_t compute_native_steps(PyTypeObject *type) {
   std::uint32_t native = 0;
   for (std::size_t i = 0; i < kStepCount; ++i) {
     const auto step = static_cast<Step>(i);
-    PyObject *found = _PyType_Lookup(type, step_name(step));
+    PyObject *found = tavrin::interpreter::type_lookup(type, step_name(step));
     if (found && tavrin::method_def_of(found) == &kMethods[i]) native |= step_bit(step);
   }
   return native;
@@ -50,10 +51,10 @@ struct DispatchEntry {
 
 std::uint32_t native_steps(PyTypeObject *type) {
   static std::array<DispatchEntry, 16> cache{};
-  if (type->tp_version_tag == 0 && !PyUnstable_Type_AssignVersionTag(type)) return compute_native_steps(type);
+  const unsigned int version = tavrin::interpreter::type_version(type);
+  if (version == 0) return compute_native_steps(type);
   DispatchEntry &entry = cache[(reinterpret_cast<std::uintptr_t>(type) >> 4) % cache.size()];
-  if (entry.type != type || entry.version != type->tp_version_tag)
-    entry = {type, type->tp_version_tag, compute_native_steps(type)};
+  if (entry.type != type || entry.version != version) entry = {type, version, compute_native_steps(type)};
   return entry.native;
 }
 
@@ -64,7 +65,7 @@ tavrin::Ref instance_entries(PyObject *self) {
   if (!(type->tp_flags & Py_TPFLAGS_MANAGED_DICT) && type->tp_dictoffset == 0) return {};
   // The interpreter's own lookup of the dict slot: it moves attributes kept
   // beside the object into the dict, so the dict holds all of them.
-  PyObject **slot = _PyObject_GetDictPtr(self);
+  PyObject **slot = tavrin::interpreter::instance_dict_slot(self);
   if (!slot || !*slot || PyDict_GET_SIZE(*slot) == 0) return {};
   return tavrin::Ref::borrow(*slot);
 }

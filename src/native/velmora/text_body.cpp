@@ -136,12 +136,12 @@ class Assembly {
 // The position of the next "\n" or "\r" from `pos`, or `size`.
 template <typename Char>
 Py_ssize_t next_break(const Char *chars, Py_ssize_t pos, Py_ssize_t size) {
-#if defined(__SSE2__)
+#if TAVRIN_VECTOR_SCANS
   if constexpr (sizeof(Char) <= 2) {
     for (; pos + 16 <= size; pos += 16) {
       const __m128i bytes = simd::sixteen_bytes(chars + pos);
       if (const unsigned breaks = simd::bits_equal(bytes, '\n') | simd::bits_equal(bytes, '\r'))
-        return pos + __builtin_ctz(breaks);
+        return pos + simd::lowest_set_bit(breaks);
     }
   }
 #endif
