@@ -13,7 +13,8 @@ from pathlib import Path
 
 import pytest
 
-SCRIPT = Path(sys.executable).with_name("rufus-report")
+# Console scripts sit beside the interpreter (an .exe of their own on Windows).
+SCRIPT = Path(sys.executable).with_name("rufus-report.exe" if os.name == "nt" else "rufus-report")
 PYPROJECT = Path(__file__).parent.parent / "pyproject.toml"
 
 # Makes a payload's answer "explode" fail inside the formatter, as a faulty payload or step would.
@@ -46,16 +47,18 @@ def run(
     *args: str,
     stdin: bytes = b"",
     env: dict[str, str] | None = None,
-    umask: int = -1,
+    umask: int | None = None,
 ) -> subprocess.CompletedProcess[bytes]:
+    # A umask exists on POSIX systems only.
+    posix_only = {} if umask is None else {"umask": umask}
     return subprocess.run(
         [str(SCRIPT), *args],
         input=stdin,
         capture_output=True,
         cwd=cwd,
         env={**os.environ, **(env or {})},
-        umask=umask,
         timeout=60,
+        **posix_only,
     )
 
 
@@ -192,14 +195,15 @@ def test_output_dir_writes_one_report_per_input(tmp_path: Path) -> None:
 
 def test_output_dir_replaces_reports_and_keeps_the_old_one_of_a_bad_input(tmp_path: Path) -> None:
     write_files(tmp_path, {"a.json": payload("Tea?"), "b.json": b"{", "out/a.md": b"old a", "out/b.md": b"old b"})
-    result = run(tmp_path, "--output-dir", "out", "a.json", "b.json", umask=0o022)
+    result = run(tmp_path, "--output-dir", "out", "a.json", "b.json", umask=0o022 if os.name == "posix" else None)
     assert result.returncode == 2
     out = tmp_path / "out"
     assert listing(out) == ["a.md", "b.md"]
     assert (out / "a.md").read_bytes() == report("Tea?")
     assert (out / "b.md").read_bytes() == b"old b"
     # Written through a private temporary file, the report must still get the usual mode.
-    assert stat.S_IMODE((out / "a.md").stat().st_mode) == 0o644
+    if os.name == "posix":
+        assert stat.S_IMODE((out / "a.md").stat().st_mode) == 0o644
 
 
 def test_output_dir_refuses_a_second_input_with_the_same_name(tmp_path: Path) -> None:

@@ -1,0 +1,78 @@
+#!/usr/bin/env bash
+# Builds a wheel into build/wheelhouse the way an installer would (isolated
+# build, backend from the package index), installs only that wheel and the test
+# tools into a fresh build/wheel-venv, and runs the whole test suite against the
+# installed package.
+# Usage: scripts/check-wheel.sh [pytest arguments, e.g. -k links or tests/test_cli.py]
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+. scripts/find-python.sh
+
+wheelhouse=build/wheelhouse
+# Not the build-dir of pyproject.toml: that one belongs to the .venv builds.
+cmake_dir=build/wheel-build
+venv=build/wheel-venv
+# The test run's pytest cache and Hypothesis database, apart from .venv's.
+state=build/wheel-tests
+
+python=$(find_python)
+times=()
+started=$SECONDS
+phase_done() {
+  local took=$((SECONDS - started))
+  times+=("$(printf '%-8s %4d s' "$1" "$took")")
+  echo "== $1: ${took} s"
+  started=$SECONDS
+}
+
+echo "== build: wheel with $python"
+# Every run builds from scratch: nothing of an earlier build ends up in the wheel.
+rm -rf "$cmake_dir"
+rm -f "$wheelhouse"/tavrin_rufus_native-*.whl
+"$python" -m pip --disable-pip-version-check wheel . --no-deps -w "$wheelhouse" -C build-dir="$cmake_dir"
+wheel=$(ls "$wheelhouse"/tavrin_rufus_native-*.whl)
+bytes=$(wc -c <"$wheel" | tr -d ' ')
+echo "wheel: $(basename "$wheel") ($bytes bytes, $(( (bytes + 1023) / 1024 )) KiB)"
+phase_done build
+
+echo "== venv: $venv with the wheel and the test tools"
+rm -rf "$venv"
+"$python" -m venv "$venv"
+pip() { "$venv/bin/python" -m pip --disable-pip-version-check "$@"; }
+pip install -q --upgrade pip
+# The same tools as .venv has; none of them is the package.
+pip install -q -r requirements-dev.txt
+pip install -q "$wheel"
+phase_done venv
+
+echo "== import: where the package comes from"
+# -P: the working directory (the source tree) is not put on sys.path, so the
+# package can only come from the venv. A PYTHONPATH into src/ would undo that.
+unset PYTHONPATH
+"$venv/bin/python" -P -c '
+import sys
+import sysconfig
+from pathlib import Path
+
+import tavrin.amazon_rufus.services.velmora as velmora
+
+print(velmora.__file__)
+site = Path(sysconfig.get_path("platlib")).resolve()
+if not Path(velmora.__file__).resolve().is_relative_to(site):
+    sys.exit(f"error: the package was not imported from {site}")
+'
+phase_done import
+
+echo "== tests: the suite against the installed wheel"
+mkdir -p "$state"
+status=0
+# From the project root like scripts/test.sh: with no paths given, pytest runs
+# testpaths (tests/), and paths given are relative to the root.
+HYPOTHESIS_STORAGE_DIRECTORY=$state/hypothesis \
+  "$venv/bin/python" -P -m pytest -o cache_dir="$state/pytest-cache" "$@" || status=$?
+phase_done tests
+
+echo "== times"
+printf '%s\n' "${times[@]}"
+exit "$status"
