@@ -4,9 +4,10 @@ on reports whose sections end and begin in the middle of a line break."""
 import sys
 
 import pytest
-from hypothesis import given, settings
+from hypothesis import given
 from hypothesis import strategies as st
 
+from profiles import examples
 from tavrin.amazon_rufus.services.velmora import Velmora
 
 PIECES = st.sampled_from(
@@ -49,13 +50,13 @@ def collapse(text: str) -> str:
     return "\n".join(collapsed)
 
 
-@settings(max_examples=400)
+@examples(400)
 @given(TEXTS)
 def test_collapse_matches_the_rules(text):
     assert same_storage(Velmora()._collapse_blank_lines(text), collapse(text))
 
 
-@settings(max_examples=400)
+@examples(400)
 @given(MOSTLY_TIDY)
 def test_collapse_of_mostly_tidy_text(text):
     assert same_storage(Velmora()._collapse_blank_lines(text), collapse(text))
@@ -71,7 +72,7 @@ def test_collapse_where_blocks_of_text_meet(prefix, pattern, ending):
         assert same_storage(Velmora()._collapse_blank_lines(text), collapse(text)), text
 
 
-@settings(max_examples=300)
+@examples(300)
 @given(st.lists(TEXTS | MOSTLY_TIDY, min_size=1, max_size=6))
 def test_report_collapses_sections_joined_as_one_text(sections):
     class Canned(Velmora):

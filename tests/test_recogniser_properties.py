@@ -3,24 +3,17 @@ Python model built on `re.match` with the line patterns as written."""
 
 from __future__ import annotations
 
-import os
 import re
 import sys
 
 import pytest
-from hypothesis import HealthCheck, given, settings
+from hypothesis import given
 from hypothesis import strategies as st
 
+from profiles import examples
 from tavrin.amazon_rufus.services.velmora import Velmora
 
-settings.register_profile(
-    "velmora-fast", max_examples=150, deadline=None, suppress_health_check=[HealthCheck.too_slow]
-)
-settings.register_profile(
-    "velmora-thorough", max_examples=5000, deadline=None, suppress_health_check=[HealthCheck.too_slow]
-)
-_profile = os.environ.get("HYPOTHESIS_PROFILE", "velmora-fast")
-PROPERTY = settings.get_profile(_profile if _profile in ("velmora-fast", "velmora-thorough") else "velmora-fast")
+PROPERTY = examples(150)
 
 HEADING = r"^(#{1,6})\s+(.*)$"
 BULLET_ITEM = r"^([-*•])\s+(.*)$"

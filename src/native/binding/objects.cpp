@@ -1,9 +1,25 @@
 #include "binding/objects.hpp"
 
 #include <cstdarg>
+#include <cstdint>
 #include <cstring>
 
 namespace tavrin {
+
+void set_error_for_current_exception() noexcept {
+  try {
+    throw;
+  } catch (const PyErrorSet &) {
+  } catch (const std::bad_alloc &) {
+    PyErr_NoMemory();
+  } catch (const std::length_error &) {
+    PyErr_NoMemory();
+  } catch (const std::exception &error) {
+    PyErr_Format(PyExc_SystemError, "unexpected C++ exception: %s", error.what());
+  } catch (...) {
+    PyErr_SetString(PyExc_SystemError, "unexpected C++ exception");
+  }
+}
 
 void raise(PyObject *type, const char *format, ...) {
   va_list args;
@@ -33,13 +49,25 @@ bool compares_values(PyObject *left, PyObject *right, int op) {
   return check(PyObject_RichCompareBool(left, right, op)) != 0;
 }
 
+IndexValue index_value(PyObject *integer) {
+  int overflow = 0;
+  const std::int64_t value = check_value(PyLong_AsLongLongAndOverflow(integer, &overflow));
+  if (overflow) return {0, overflow};
+  if (value > PY_SSIZE_T_MAX) return {0, 1};
+  if (value < PY_SSIZE_T_MIN) return {0, -1};
+  return {static_cast<Py_ssize_t>(value), 0};
+}
+
 Py_ssize_t clamped_int(PyObject *integer, Py_ssize_t low, Py_ssize_t high) {
   int overflow = 0;
-  const long long value = PyLong_AsLongLongAndOverflow(integer, &overflow);
-  if (value == -1 && PyErr_Occurred()) throw_error();
+  const std::int64_t value = check_value(PyLong_AsLongLongAndOverflow(integer, &overflow));
   if (overflow < 0 || (!overflow && value <= low)) return low;
   if (overflow > 0 || value >= high) return high;
   return static_cast<Py_ssize_t>(value);
+}
+
+void raise_join_item_error(Py_ssize_t index, PyTypeObject *type) {
+  raise(PyExc_TypeError, "sequence item %zd: expected str instance, %.80s found", index, type->tp_name);
 }
 
 Ref dict_lookup(PyObject *dict, PyObject *key) {

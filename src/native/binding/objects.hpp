@@ -46,6 +46,14 @@ inline bool compares(PyObject *left, PyObject *right, int op) {
   return compares_values(left, right, op);
 }
 
+// An int (or int subclass) as an index: its value, or, when it lies beyond
+// what an index holds, the side on which it does (overflow +1 or -1).
+struct IndexValue {
+  Py_ssize_t value = 0;
+  int overflow = 0;
+};
+IndexValue index_value(PyObject *integer);
+
 // The value of an int (or int subclass), clamped to [low, high]: an int
 // beyond what a machine word holds clamps too.
 Py_ssize_t clamped_int(PyObject *integer, Py_ssize_t low, Py_ssize_t high);
@@ -91,9 +99,19 @@ inline Ref call_method(PyObject *object, PyObject *name) { return owned(PyObject
 // `separator.join(iterable)`, with str.join's own errors.
 inline Ref join(PyObject *separator, PyObject *iterable) { return owned(PyUnicode_Join(separator, iterable)); }
 
+// The TypeError of str.join for its item at `index`, of `type`, that is no str.
+[[noreturn]] void raise_join_item_error(Py_ssize_t index, PyTypeObject *type);
+
 // The result test for a value handed on from another method: it must be
 // exactly `type` or None, else TypeError "Expected <name>, got <type>".
 Ref expect_result(Ref value, PyTypeObject *type);
+
+// next(iterator): the next item, or an empty Ref at the end.
+inline Ref next_item(PyObject *iterator) {
+  if (PyObject *item = PyIter_Next(iterator)) return Ref::steal(item);
+  if (PyErr_Occurred()) throw_error();
+  return Ref();
+}
 
 // Calls `visit(item)` (item borrowed for the call) for every element of
 // `iterable`, with the iteration protocol of a Python for loop.
@@ -110,11 +128,7 @@ void for_each(PyObject *iterable, Visit &&visit) {
     return;
   }
   Ref iterator = owned(PyObject_GetIter(iterable));
-  while (PyObject *raw = PyIter_Next(iterator.get())) {
-    Ref item = Ref::steal(raw);
-    visit(item.get());
-  }
-  if (PyErr_Occurred()) throw_error();
+  while (Ref item = next_item(iterator.get())) visit(item.get());
 }
 
 }  // namespace tavrin

@@ -9,7 +9,9 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <exception>
 #include <new>
+#include <stdexcept>
 #include <utility>
 
 namespace tavrin {
@@ -64,19 +66,32 @@ inline int check(int status) {
   return status;
 }
 
+// Checks an API call whose result -1 is a value as well as the error mark:
+// it is an error only when an exception is set.
+template <class Value>
+Value check_value(Value value) {
+  if (value == static_cast<Value>(-1) && PyErr_Occurred()) throw_error();
+  return value;
+}
+
 inline Ref none() { return Ref::borrow(Py_None); }
 inline Ref boolean(bool value) { return Ref::borrow(value ? Py_True : Py_False); }
 
-// The entry from Python into C++: runs `body`, converting the error signal
-// (and allocation failures) into a NULL result.
+// Sets the Python exception for the C++ exception being handled: the error
+// signal leaves the one already set, a failed allocation (or a container
+// asked to outgrow what it can address) is MemoryError, and anything else,
+// which no path is meant to throw, SystemError rather than a crash.
+void set_error_for_current_exception() noexcept;
+
+// The entry from Python into C++: runs `body`, converting every C++
+// exception into a NULL result with a Python exception set.
 template <class Body>
 PyObject *boundary(Body &&body) noexcept {
   try {
     return body().release();
-  } catch (const PyErrorSet &) {
+  } catch (...) {
+    set_error_for_current_exception();
     return nullptr;
-  } catch (const std::bad_alloc &) {
-    return PyErr_NoMemory();
   }
 }
 
@@ -86,10 +101,8 @@ int status_boundary(Body &&body) noexcept {
   try {
     body();
     return 0;
-  } catch (const PyErrorSet &) {
-    return -1;
-  } catch (const std::bad_alloc &) {
-    PyErr_NoMemory();
+  } catch (...) {
+    set_error_for_current_exception();
     return -1;
   }
 }

@@ -140,8 +140,7 @@ class TextWriter {
 template <class Writer>
 void write_decimal(Writer &out, PyObject *integer) {
   int overflow = 0;
-  const std::int64_t value = PyLong_AsLongLongAndOverflow(integer, &overflow);
-  if (value == -1 && PyErr_Occurred()) throw_error();
+  const std::int64_t value = check_value(PyLong_AsLongLongAndOverflow(integer, &overflow));
   if (overflow) {
     Ref digits = owned(PyObject_Str(integer));
     out.write(digits.get());

@@ -3,7 +3,7 @@
 #include "binding/objects.hpp"
 #include "binding/text.hpp"
 #include "velmora/assembly.hpp"
-#include "velmora/block_rendering.hpp"
+#include "velmora/rendering.hpp"
 #include "velmora/self_call.hpp"
 #include "velmora/text_body.hpp"
 

@@ -8,6 +8,7 @@
 
 #include "binding/objects.hpp"
 #include "binding/text.hpp"
+#include "velmora/block_dicts.hpp"
 #include "velmora/self_call.hpp"
 
 namespace velmora {
@@ -16,39 +17,15 @@ using namespace tavrin;
 
 namespace {
 
-Ref text_block(PyObject *text) {
-  Ref block = new_dict();
-  set_item(block.get(), py_str<"type">(), py_str<"text">());
-  set_item(block.get(), py_str<"text">(), text);
-  return block;
-}
-
 // The display blocks as dicts, for whoever called the assembly step.
 class DisplayBlocks final : public AssemblyOutput {
  public:
   DisplayBlocks() : blocks_(new_list()) {}
 
-  void heading(PyObject *text, PyObject *level) override {
-    Ref block = new_dict();
-    set_item(block.get(), py_str<"type">(), py_str<"heading">());
-    set_item(block.get(), py_str<"text">(), text);
-    set_item(block.get(), py_str<"level">(), level);
-    emit(block);
-  }
-  void text(PyObject *text) override { emit(text_block(text)); }
-  void list(PyObject *items) override {
-    Ref block = new_dict();
-    set_item(block.get(), py_str<"type">(), py_str<"list">());
-    set_item(block.get(), py_str<"items">(), items);
-    emit(block);
-  }
-  void table(PyObject *header, PyObject *rows) override {
-    Ref block = new_dict();
-    set_item(block.get(), py_str<"type">(), py_str<"table">());
-    set_item(block.get(), py_str<"header">(), header);
-    set_item(block.get(), py_str<"rows">(), rows);
-    emit(block);
-  }
+  void heading(PyObject *text, PyObject *level) override { emit(heading_block(text, level)); }
+  void text(PyObject *text) override { emit(text_block(py_str<"text">(), text)); }
+  void list(PyObject *items) override { emit(list_block(items)); }
+  void table(PyObject *header, PyObject *rows) override { emit(table_block(header, rows)); }
 
   Ref finish() { return std::move(blocks_); }
 
@@ -57,80 +34,41 @@ class DisplayBlocks final : public AssemblyOutput {
   Ref blocks_;
 };
 
-// An int level (bool included) clamped to 1..6; anything else reads as 2.
-// A level already inside the range is kept as the very object given.
+// An int level (bool included) within the display levels; anything else
+// reads as 2. A level already inside them is kept as the very object given.
 Ref heading_level(PyObject *value) {
   if (!PyLong_Check(value)) return owned(PyLong_FromSsize_t(2));
-  const Py_ssize_t level = clamped_int(value, 1, 6);
-  if (level == 1 || level == 6) return owned(PyLong_FromSsize_t(level));
+  const Py_ssize_t level = clamped_int(value, kLowestLevel, kDeepestLevel);
+  if (level == kLowestLevel || level == kDeepestLevel) return owned(PyLong_FromSsize_t(level));
   return Ref::borrow(value);
 }
 
-// The buffers of one assembly. At most one of them holds anything at a time:
-// a list item flushes the table before it is buffered and a table row the list.
-class Assembler {
+// The pending list items (a list of their texts) and table rows (the lists
+// the row step returned), made into display blocks through `out`.
+class ObjectGroups {
  public:
-  Assembler(PyObject *self, AssemblyOutput &out) : self_(self), out_(out) {}
+  ObjectGroups(PyObject *self, AssemblyOutput &out) : self_(self), out_(out) {}
 
-  void add(PyObject *element) {
-    if (!PyDict_Check(element)) return;
-    Ref type = get(element, py_str<"type">());
-    Ref text_value = get(element, py_str<"text">());
-    Ref text = trimmed_text(text_value.get());
-    const bool has_text = is_true(text.get());
-    if (!has_text && compares(type.get(), py_str<"table_row">(), Py_NE)) return;
-
-    if (compares(type.get(), py_str<"heading">(), Py_EQ)) {
-      flush_list();
-      flush_table();
-      Ref raw_level = get(element, py_str<"level">());
-      Ref level = heading_level(raw_level.get());
-      out_.heading(text.get(), level.get());
-    } else if (compares(type.get(), py_str<"paragraph">(), Py_EQ)) {
-      flush_list();
-      flush_table();
-      out_.text(text.get());
-    } else if (compares(type.get(), py_str<"list_item">(), Py_EQ)) {
-      flush_table();
-      if (!list_buffer_) list_buffer_ = new_list();
-      append(list_buffer_.get(), text.get());
-    } else if (compares(type.get(), py_str<"table_row">(), Py_EQ)) {
-      add_table_row(element, text.get(), has_text);
-    }
+  void add_item(PyObject *text) {
+    if (!items_) items_ = new_list();
+    append(items_.get(), text);
   }
+  void add_row(Ref row) { rows_.push_back(std::move(row)); }
 
-  void finish() {
-    flush_list();
-    flush_table();
-  }
-
- private:
-  void add_table_row(PyObject *element, PyObject *text, bool has_text) {
-    flush_list();
-    Ref row = call(self_, Step::normalize_structured_row, {element});
-    if (PyList_Check(row.get()) && is_true(row.get())) {
-      table_rows_.push_back(std::move(row));
-    } else if (has_text) {
-      flush_table();
-      out_.text(text);
-    }
-  }
-
-  void flush_list() {
-    if (!list_buffer_) return;
-    Ref items = std::move(list_buffer_);
+  bool has_items() const { return static_cast<bool>(items_); }
+  void emit_list() {
+    Ref items = std::move(items_);
     out_.list(items.get());
   }
 
-  void flush_table() {
-    if (table_rows_.empty()) return;
-    std::vector<Ref> rows = std::exchange(table_rows_, {});
-    // A lone row never becomes a table.
-    if (rows.size() == 1) {
-      Ref joined = join(py_str<" | ">(), rows[0].get());
-      out_.text(joined.get());
-      return;
-    }
+  Py_ssize_t row_count() const { return static_cast<Py_ssize_t>(rows_.size()); }
+  void emit_lone_row() {
+    const std::vector<Ref> rows = std::exchange(rows_, {});
+    Ref joined = join(py_str<" | ">(), rows[0].get());
+    out_.text(joined.get());
+  }
+  void emit_table() {
+    const std::vector<Ref> rows = std::exchange(rows_, {});
     PyObject *header = rows[0].get();
     const Py_ssize_t header_size = PyObject_Size(header);
     if (header_size < 0) throw_error();
@@ -145,10 +83,63 @@ class Assembler {
     out_.table(header, fitted.get());
   }
 
+  void text(PyObject *text) { out_.text(text); }
+  void heading(PyObject *text, PyObject *level) { out_.heading(text, level); }
+
+ private:
   PyObject *self_;
   AssemblyOutput &out_;
-  Ref list_buffer_;  // texts of pending list items; unset while there are none
-  std::vector<Ref> table_rows_;
+  Ref items_;  // texts of pending list items; unset while there are none
+  std::vector<Ref> rows_;
+};
+
+// Structured blocks read as _build_structured_answer_blocks reads them.
+class Assembler {
+ public:
+  Assembler(PyObject *self, AssemblyOutput &out) : self_(self), groups_(self, out), grouping_(groups_) {}
+
+  void add(PyObject *element) {
+    if (!PyDict_Check(element)) return;
+    Ref type = get(element, py_str<"type">());
+    Ref text_value = get(element, py_str<"text">());
+    Ref text = trimmed_text(text_value.get());
+    const bool has_text = is_true(text.get());
+    if (!has_text && compares(type.get(), py_str<"table_row">(), Py_NE)) return;
+
+    if (compares(type.get(), py_str<"heading">(), Py_EQ)) {
+      grouping_.before_block();
+      Ref raw_level = get(element, py_str<"level">());
+      Ref level = heading_level(raw_level.get());
+      groups_.heading(text.get(), level.get());
+    } else if (compares(type.get(), py_str<"paragraph">(), Py_EQ)) {
+      grouping_.before_block();
+      groups_.text(text.get());
+    } else if (compares(type.get(), py_str<"list_item">(), Py_EQ)) {
+      grouping_.before_list_item();
+      groups_.add_item(text.get());
+    } else if (compares(type.get(), py_str<"table_row">(), Py_EQ)) {
+      add_table_row(element, text.get(), has_text);
+    }
+  }
+
+  void finish() { grouping_.flush(); }
+
+ private:
+  // A row the row step cannot read stands as its text, when it has one.
+  void add_table_row(PyObject *element, PyObject *text, bool has_text) {
+    grouping_.before_table_row();
+    Ref row = call(self_, Step::normalize_structured_row, {element});
+    if (PyList_Check(row.get()) && is_true(row.get())) {
+      groups_.add_row(std::move(row));
+    } else if (has_text) {
+      grouping_.flush_table();
+      groups_.text(text);
+    }
+  }
+
+  PyObject *self_;
+  ObjectGroups groups_;
+  Grouping<ObjectGroups> grouping_;
 };
 
 // `row + [""] * (width - len(row))`, for a width beyond the row.
@@ -169,18 +160,10 @@ Ref padded_row(PyObject *row, PyObject *width_object, Py_ssize_t width) {
   return result;
 }
 
-// `row[:width - 1] + [" | ".join(row[width - 1:])]`, with Python's slice
-// positions: below 1 the split counts from the end of the row.
-Ref merged_row(PyObject *row, Py_ssize_t width) {
-  const Py_ssize_t size = PyList_GET_SIZE(row);
-  Py_ssize_t split = 0;
-  if (width >= 1) {
-    split = width - 1;
-  } else if (width > -size) {
-    split = size + width - 1;
-  }
-  Ref result = owned(PyList_GetSlice(row, 0, split));
-  Ref rest = owned(PyList_GetSlice(row, split, size));
+// `row[:width - 1] + [" | ".join(row[width - 1:])]`.
+Ref merged_row(PyObject *row, Py_ssize_t kept) {
+  Ref result = owned(PyList_GetSlice(row, 0, kept));
+  Ref rest = owned(PyList_GetSlice(row, kept, PyList_GET_SIZE(row)));
   Ref joined = join(py_str<" | ">(), rest.get());
   append(result.get(), joined.get());
   return result;
@@ -204,7 +187,7 @@ Ref build_answer_blocks(PyObject *self, Args args) {
 
   Ref stripped = strip(text);
   Ref last_resort = new_list();
-  append(last_resort.get(), text_block(stripped.get()).get());
+  append(last_resort.get(), text_block(py_str<"text">(), stripped.get()).get());
   return last_resort;
 }
 
@@ -241,12 +224,12 @@ Ref normalize_row_cells(PyObject *, Args args) {
   PyObject *row = args[0];
   PyObject *width_object = args[1];
   // Saturates instead of failing; the extremes are handled by the helpers.
-  const Py_ssize_t width = PyNumber_AsSsize_t(width_object, nullptr);
-  if (width == -1 && PyErr_Occurred()) throw_error();
+  const Py_ssize_t width = check_value(PyNumber_AsSsize_t(width_object, nullptr));
   const Py_ssize_t size = PyList_GET_SIZE(row);
   if (size == width) return Ref::borrow(row);
-  if (size < width) return padded_row(row, width_object, width);
-  return merged_row(row, width);
+  const RowFit fit = fit_row(size, width);
+  if (fit.merges_rest) return merged_row(row, fit.kept);
+  return padded_row(row, width_object, width);
 }
 
 }  // namespace velmora

@@ -2,6 +2,7 @@
 // parsed text is assembled and rendered like the blocks an answer carries.
 #include "binding/objects.hpp"
 #include "binding/text.hpp"
+#include "velmora/block_dicts.hpp"
 #include "velmora/self_call.hpp"
 
 namespace velmora {
@@ -10,24 +11,12 @@ using namespace tavrin;
 
 namespace {
 
-// mapping.get(key, fallback): a lookup for an exact dict, otherwise the
-// object's own get method.
 Ref list_or_empty(Ref value) { return PyList_Check(value.get()) ? value : new_list(); }
-
-// {"type": type, "text": text}
-Ref structured_block(PyObject *type, PyObject *text) {
-  Ref block = new_dict();
-  set_item(block.get(), py_str<"type">(), type);
-  set_item(block.get(), py_str<"text">(), text);
-  return block;
-}
 
 // One "table_row" block that shares `cells` with the table it came from.
 void append_table_row(PyObject *out, PyObject *cells) {
   Ref text = join(py_str<" | ">(), cells);
-  Ref block = structured_block(py_str<"table_row">(), text.get());
-  set_item(block.get(), py_str<"cells">(), cells);
-  append(out, block.get());
+  append(out, table_row_block(text.get(), cells).get());
 }
 
 // The header line always gives a row, even an empty one; body rows that are
@@ -43,16 +32,14 @@ void append_table(PyObject *out, PyObject *table) {
 
 void append_text_block(PyObject *out, PyObject *type, PyObject *source) {
   Ref text = get_or(source, py_str<"text">(), py_str<"">());
-  append(out, structured_block(type, text.get()).get());
+  append(out, text_block(type, text.get()).get());
 }
 
 void append_heading(PyObject *out, PyObject *heading) {
   static PyObject *const default_level = owned(PyLong_FromSsize_t(2)).release();
   Ref text = get_or(heading, py_str<"text">(), py_str<"">());
   Ref level = get_or(heading, py_str<"level">(), default_level);
-  Ref block = structured_block(py_str<"heading">(), text.get());
-  set_item(block.get(), py_str<"level">(), level.get());
-  append(out, block.get());
+  append(out, heading_block(text.get(), level.get()).get());
 }
 
 void append_structured(PyObject *out, PyObject *block) {

@@ -49,9 +49,7 @@ void JoinedLines::add(PyObject *item) {
 }
 
 void JoinedLines::check() const {
-  if (bad_index_ >= 0)
-    raise(PyExc_TypeError, "sequence item %zd: expected str instance, %.80s found", bad_index_,
-          reinterpret_cast<PyTypeObject *>(bad_type_.get())->tp_name);
+  if (bad_index_ >= 0) raise_join_item_error(bad_index_, reinterpret_cast<PyTypeObject *>(bad_type_.get()));
 }
 
 void HeadedSink::start() {

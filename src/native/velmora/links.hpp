@@ -2,6 +2,7 @@
 #pragma once
 
 #include "velmora/line_sink.hpp"
+#include "velmora/method_table.hpp"
 
 namespace velmora {
 
@@ -11,5 +12,10 @@ template <class Sink>
 void write_link_items(PyObject *raw_items, bool include_source, Sink &sink);
 extern template void write_link_items(PyObject *, bool, HeadedSink &);
 extern template void write_link_items(PyObject *, bool, ListSink &);
+
+// The steps of this file.
+Ref format_product_links(PyObject *self, Args args);
+Ref format_recommended_asins(PyObject *self, Args args);
+Ref format_link_items(PyObject *self, Args args);
 
 }  // namespace velmora

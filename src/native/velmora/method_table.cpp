@@ -1,5 +1,15 @@
 #include "velmora/method_table.hpp"
 
+#include "velmora/assembly.hpp"
+#include "velmora/conversion.hpp"
+#include "velmora/links.hpp"
+#include "velmora/questions.hpp"
+#include "velmora/recognisers.hpp"
+#include "velmora/rendering.hpp"
+#include "velmora/report.hpp"
+#include "velmora/sections.hpp"
+#include "velmora/text_parsing.hpp"
+
 namespace velmora {
 namespace {
 

@@ -3,12 +3,12 @@
 #pragma once
 
 #include "binding/objects.hpp"
-#include "velmora/steps.hpp"
+#include "velmora/method_table.hpp"
 
 namespace velmora {
 
 // `list[index]` for an exact list: a negative index counts from the end.
-inline Ref list_item(PyObject *list, Py_ssize_t index) {
+inline Ref list_at(PyObject *list, Py_ssize_t index) {
   const Py_ssize_t size = PyList_GET_SIZE(list);
   if (index < 0) index += size;
   if (index < 0 || index >= size) tavrin::raise(PyExc_IndexError, "list index out of range");

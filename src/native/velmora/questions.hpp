@@ -3,6 +3,7 @@
 
 #include "binding/objects.hpp"
 #include "binding/text.hpp"
+#include "velmora/method_table.hpp"
 
 namespace velmora {
 
@@ -19,5 +20,10 @@ void write_fallback_question(Writer &out, PyObject *index) {
 // title. False when the step's own checks must speak (a result that is no str,
 // questions that are no list): the step is then called.
 bool own_question_at(PyObject *questions, Py_ssize_t position, PyObject **question);
+
+// The steps of this file.
+Ref extract_questions(PyObject *self, Args args);
+Ref normalize_question_list(PyObject *self, Args args);
+Ref question_at(PyObject *self, Args args);
 
 }  // namespace velmora

@@ -8,9 +8,10 @@
 #include <optional>
 #include <vector>
 
-#include "velmora/markdown_lines.hpp"
+#include "velmora/recognisers.hpp"
 
 #include "binding/objects.hpp"
+#include "velmora/block_dicts.hpp"
 #include "velmora/python_rules.hpp"
 #include "velmora/self_call.hpp"
 
@@ -126,29 +127,10 @@ bool is_delimiter_cells(const StrView &text, const std::vector<Span> &cells) {
 
 namespace {
 
-// start_index as a position in a list: its value, or the side on which it
-// lies beyond every possible list length.
-struct Position {
-  Py_ssize_t value = 0;
-  int overflow = 0;
-};
-
-Position position_of(PyObject *integer) {
-  Position position;
-  position.value = PyLong_AsSsize_t(integer);
-  if (position.value == -1 && PyErr_Occurred()) {
-    if (!PyErr_ExceptionMatches(PyExc_OverflowError)) throw_error();
-    PyErr_Clear();
-    Ref zero = owned(PyLong_FromSsize_t(0));
-    position.overflow = check(PyObject_RichCompareBool(integer, zero.get(), Py_GT)) ? 1 : -1;
-  }
-  return position;
-}
-
 // The lines of one table attempt, read as `lines[start_index + offset]`.
 class TableLines {
  public:
-  TableLines(PyObject *lines, PyObject *start_index) : lines_(lines), start_(position_of(start_index)) {}
+  TableLines(PyObject *lines, PyObject *start_index) : lines_(lines), start_(index_value(start_index)) {}
 
   // start_index + offset < len(lines), with the length read now.
   bool before_end(Py_ssize_t offset) const {
@@ -158,7 +140,7 @@ class TableLines {
 
   Ref at(Py_ssize_t offset) const {
     if (start_.overflow) raise(PyExc_IndexError, "cannot fit 'int' into an index-sized integer");
-    return list_item(lines_, start_.value + offset);
+    return list_at(lines_, start_.value + offset);
   }
 
   // The line handed to _parse_pipe_row: "" past the end.
@@ -166,7 +148,7 @@ class TableLines {
 
  private:
   PyObject *lines_;
-  Position start_;
+  IndexValue start_;  // start_index is an exact int: the argument check converts it
 };
 
 // not line.strip()
@@ -182,22 +164,6 @@ bool is_delimiter_row(PyObject *self, PyObject *cells) {
   return is_true(call(self, Step::is_markdown_delimiter_row, {cells}).get());
 }
 
-Ref heading_block(Py_ssize_t level, Ref text) {
-  Ref block = new_dict();
-  set_item(block.get(), py_str<"kind">(), py_str<"heading">());
-  Ref number = owned(PyLong_FromSsize_t(level));
-  set_item(block.get(), py_str<"level">(), number.get());
-  set_item(block.get(), py_str<"text">(), text.get());
-  return block;
-}
-
-Ref list_item_block(Ref text) {
-  Ref block = new_dict();
-  set_item(block.get(), py_str<"kind">(), py_str<"list_item">());
-  set_item(block.get(), py_str<"text">(), text.get());
-  return block;
-}
-
 }  // namespace
 
 Ref parse_markdown_heading(PyObject *, Args args) {
@@ -205,7 +171,8 @@ Ref parse_markdown_heading(PyObject *, Args args) {
   const StrView view(line);
   const std::optional<HeadingMatch> heading = match_heading(view, view.all());
   if (!heading) return none();
-  return heading_block(heading->level, substring(line, heading->text));
+  Ref level = owned(PyLong_FromSsize_t(heading->level));
+  return parsed_heading_block(level.get(), substring(line, heading->text).get());
 }
 
 Ref parse_markdown_list_item(PyObject *, Args args) {
@@ -213,7 +180,7 @@ Ref parse_markdown_list_item(PyObject *, Args args) {
   const StrView view(line);
   const std::optional<Span> text = match_list_item(view, view.all());
   if (!text) return none();
-  return list_item_block(substring(line, *text));
+  return parsed_list_item_block(substring(line, *text).get());
 }
 
 Ref parse_pipe_row(PyObject *, Args args) {
@@ -261,10 +228,7 @@ Ref parse_markdown_table(PyObject *self, Args args) {
     ++offset;
   }
 
-  Ref block = new_dict();
-  set_item(block.get(), py_str<"kind">(), py_str<"table">());
-  set_item(block.get(), py_str<"header">(), header.get());
-  set_item(block.get(), py_str<"rows">(), rows.get());
+  Ref block = parsed_table_block(header.get(), rows.get());
   Ref consumed = owned(PyLong_FromSsize_t(offset));
   Ref next_index = owned(PyNumber_Add(start_index, consumed.get()));
   return owned(PyTuple_Pack(2, block.get(), next_index.get()));

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "binding/objects.hpp"
-#include "velmora/block_rendering.hpp"
+#include "velmora/rendering.hpp"
 #include "velmora/self_call.hpp"
 
 namespace velmora {
@@ -20,20 +20,22 @@ Ref get_or_empty_list(PyObject *block, PyObject *key) {
 // The same line for a level that is no int by the time it is used (a mapping
 // whose get answers differently the second time): Python's own arithmetic.
 Ref generic_heading_line(PyObject *level, PyObject *text) {
-  Ref one = owned(PyLong_FromSsize_t(1));
-  Ref two = owned(PyLong_FromSsize_t(2));
-  Ref six = owned(PyLong_FromSsize_t(6));
-  Ref count = owned(PyNumber_Add(level, two.get()));
-  if (compares(one.get(), count.get(), Py_GT)) count = one;
-  if (compares(six.get(), count.get(), Py_LT)) count = six;
+  Ref fewest = owned(PyLong_FromSsize_t(kFewestMarks));
+  Ref below = owned(PyLong_FromSsize_t(kLevelsBelowSection));
+  Ref most = owned(PyLong_FromSsize_t(kMostMarks));
+  Ref count = owned(PyNumber_Add(level, below.get()));
+  if (compares(fewest.get(), count.get(), Py_GT)) count = fewest;
+  if (compares(most.get(), count.get(), Py_LT)) count = most;
   Ref marker = owned(PyNumber_Multiply(py_str<"#">(), count.get()));
   Ref spaced = owned(PyNumber_Add(marker.get(), py_str<" ">()));
   Ref line = owned(PyNumber_Add(spaced.get(), text));
   return call_method(line.get(), py_str<"strip">());
 }
 
-// level + 2, at least 1 and at most 6.
-Py_ssize_t marker_length(PyObject *level) { return clamped_int(level, -1, 4) + 2; }
+// The marker length of an int level, however large.
+Py_ssize_t marker_length_of(PyObject *level) {
+  return marker_length(clamped_int(level, kFewestMarks - kLevelsBelowSection, kMostMarks - kLevelsBelowSection));
+}
 
 void read_heading(BodyWriter &body, PyObject *block) {
   Ref level = get(block, py_str<"level">());
@@ -67,7 +69,7 @@ void read_text(BodyWriter &body, PyObject *block) {
 void render_heading(BodyWriter &body, PyObject *level, PyObject *text_value) {
   Ref text = to_str(text_value);
   if (PyLong_Check(level)) {
-    body.heading(marker_length(level), text.get(), {0, PyUnicode_GET_LENGTH(text.get())});
+    body.heading(marker_length_of(level), text.get(), {0, PyUnicode_GET_LENGTH(text.get())});
   } else {
     body.line();
     body.write(generic_heading_line(level, text.get()).get());

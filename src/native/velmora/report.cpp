@@ -52,9 +52,7 @@ class JoinedSections {
     for (std::size_t i = 0; i < held_.size(); ++i) {
       if (!kept[i]) continue;
       PyObject *section = held_[i].get();
-      if (!PyUnicode_Check(section))
-        raise(PyExc_TypeError, "sequence item %zd: expected str instance, %.80s found", joined_,
-              Py_TYPE(section)->tp_name);
+      if (!PyUnicode_Check(section)) raise_join_item_error(joined_, Py_TYPE(section));
       separate();
       out_.write(section);
     }

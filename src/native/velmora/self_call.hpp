@@ -8,7 +8,6 @@
 
 #include "binding/signature.hpp"
 #include "velmora/method_table.hpp"
-#include "velmora/steps.hpp"
 
 namespace velmora {
 

@@ -1,6 +1,12 @@
-// Answer text parsed into intermediate blocks: paragraphs (fenced code stays
-// inside them), headings, list items with their continuation lines, and
-// tables, in one forward pass over the lines.
+// Answer text parsed into intermediate blocks through the steps: the line
+// parse of line_parse.hpp, with every line recognised by the recogniser steps
+// called through self and every block a dict of the step's result.
+//
+// Whatever an override hands back (lines that are no str, a table pair that
+// is any iterable, blocks that change as they are read) is read as Python
+// would read it; that is this file's concern and no other's.
+#include "velmora/text_parsing.hpp"
+
 #include <optional>
 #include <span>
 #include <utility>
@@ -8,6 +14,9 @@
 
 #include "binding/objects.hpp"
 #include "binding/text.hpp"
+#include "velmora/block_dicts.hpp"
+#include "velmora/line_breaks.hpp"
+#include "velmora/line_parse.hpp"
 #include "velmora/python_rules.hpp"
 #include "velmora/self_call.hpp"
 
@@ -19,18 +28,21 @@ namespace {
 
 // Text kept for a later join: `span` of the str `text`. A piece that an
 // override made may be any object, and then only Python's join can judge it.
-struct Piece {
+struct TextPiece {
   Ref text;
   Span span;
+  bool stripped = false;  // made by stripping an exact str: no whitespace at either end
 
-  static Piece whole(Ref text) {
+  static TextPiece whole(Ref text) {
     Span span;
     if (PyUnicode_Check(text.get())) span.end = PyUnicode_GET_LENGTH(text.get());
     return {std::move(text), span};
   }
   bool is_str() const { return PyUnicode_Check(text.get()); }
-  bool is_blank() const { return StrView(text.get()).is_blank(span); }
 };
+using Piece = TextPiece;
+
+Span &span_of(TextPiece &piece) { return piece.span; }
 
 // The pieces joined with `separator`.
 Ref join_pieces(std::span<const Piece> pieces, Py_UCS4 separator) {
@@ -55,26 +67,13 @@ Ref python_paragraph_text(const std::vector<Piece> &pieces) {
   return strip(join(py_str<"\n">(), items.get()).get());
 }
 
-// "\n".join(pieces).strip() without building the unstripped join: the blank
-// pieces at either end vanish with the separators around them.
+// "\n".join(pieces).strip()
 Ref paragraph_text(std::vector<Piece> &pieces) {
   for (const Piece &piece : pieces)
     if (!piece.is_str()) return python_paragraph_text(pieces);
-  std::size_t first = 0;
-  std::size_t last = pieces.size();
-  while (first < last && pieces[first].is_blank()) ++first;
+  const auto [first, last] = trim_paragraph(pieces, [](const Piece &piece) { return StrView(piece.text.get()); });
   if (first == last) return empty_str();
-  while (pieces[last - 1].is_blank()) --last;
-  pieces[first].span = StrView(pieces[first].text.get()).lstrip(pieces[first].span);
-  pieces[last - 1].span = StrView(pieces[last - 1].text.get()).rstrip(pieces[last - 1].span);
   return join_pieces(std::span(pieces).subspan(first, last - first), '\n');
-}
-
-Ref text_block(PyObject *text) {
-  Ref block = new_dict();
-  set_item(block.get(), py_str<"kind">(), py_str<"text">());
-  set_item(block.get(), py_str<"text">(), text);
-  return block;
 }
 
 // One element of `lines`. Exact str lines, the normal case, are read on their
@@ -91,7 +90,6 @@ class Line {
   }
 
   PyObject *object() const { return object_.get(); }
-  bool is_exact_str() const { return view_.has_value(); }
 
   // trimmed.startswith("```")
   bool is_fence() const {
@@ -118,7 +116,7 @@ class Line {
 
   // trimmed, as an f-string reads it
   Piece trimmed() const {
-    if (view_) return {object_, trimmed_};
+    if (view_) return {object_, trimmed_, true};
     return Piece::whole(owned(PyObject_Format(trimmed_object_.get(), nullptr)));
   }
 
@@ -129,14 +127,36 @@ class Line {
   Ref trimmed_object_;
 };
 
-// What _normalize_text_lines returned, read as the loop reads it: its length
-// again before every line (an override handed `lines` may change it), items
-// by Python indexing.
-class Lines {
- public:
-  explicit Lines(Ref lines) : lines_(std::move(lines)), exact_list_(PyList_CheckExact(lines_.get())) {}
+// table_block, next_index = table
+std::pair<Ref, Ref> unpack_pair(PyObject *pair) {
+  if (PyTuple_CheckExact(pair) || PyList_CheckExact(pair)) {
+    const Py_ssize_t size = PySequence_Fast_GET_SIZE(pair);
+    if (size > 2) raise(PyExc_ValueError, "too many values to unpack (expected 2)");
+    if (size < 2) raise(PyExc_ValueError, "not enough values to unpack (expected 2, got %zd)", size);
+    PyObject **items = PySequence_Fast_ITEMS(pair);
+    return {Ref::borrow(items[0]), Ref::borrow(items[1])};
+  }
+  Ref iterator = owned(PyObject_GetIter(pair));
+  Ref items[2];
+  for (int i = 0; i < 2; ++i) {
+    items[i] = next_item(iterator.get());
+    if (!items[i]) raise(PyExc_ValueError, "not enough values to unpack (expected 2, got %d)", i);
+  }
+  if (next_item(iterator.get())) raise(PyExc_ValueError, "too many values to unpack (expected 2)");
+  return {std::move(items[0]), std::move(items[1])};
+}
 
-  PyObject *get() const { return lines_.get(); }
+class IntermediateBlocks;
+
+// The lines _normalize_text_lines returned, read as the loop reads them: the
+// length again before every line (an override handed `lines` may change
+// it), items by Python indexing; each recognised by its step through self.
+class StepLines {
+ public:
+  using Piece = TextPiece;
+
+  StepLines(PyObject *self, Ref lines)
+      : self_(self), lines_(std::move(lines)), exact_list_(PyList_CheckExact(lines_.get())) {}
 
   Py_ssize_t size() const {
     if (exact_list_) return PyList_GET_SIZE(lines_.get());
@@ -145,13 +165,52 @@ class Lines {
     return size;
   }
 
-  Ref at(Py_ssize_t index) const {
-    if (exact_list_) return list_item(lines_.get(), index);
+  Line at(Py_ssize_t index) const {
+    if (exact_list_) return Line(list_at(lines_.get(), index));
     Ref key = owned(PyLong_FromSsize_t(index));
-    return owned(PyObject_GetItem(lines_.get(), key.get()));
+    return Line(owned(PyObject_GetItem(lines_.get(), key.get())));
   }
 
+  static bool is_fence(const Line &line) { return line.is_fence(); }
+  static bool is_blank(const Line &line) { return line.is_blank(); }
+  static bool is_indented(const Line &line) { return line.is_indented(); }
+  static Piece rstripped(const Line &line) { return line.rstripped(); }
+  static Piece trimmed(const Line &line) { return line.trimmed(); }
+
+  std::optional<Ref> heading(const Line &line) const { return if_true(Step::parse_markdown_heading, line); }
+  std::optional<Ref> list_item(const Line &line) const { return if_true(Step::parse_markdown_list_item, line); }
+
+  // The pair the table step returned, when it is true.
+  std::optional<Ref> table(Py_ssize_t index) const {
+    Ref position = owned(PyLong_FromSsize_t(index));
+    Ref table = call(self_, Step::parse_markdown_table, {lines_.get(), position.get()});
+    if (!is_true(table.get())) return std::nullopt;
+    return table;
+  }
+  // Emits the table of the pair; returns where the parse goes on.
+  std::optional<Py_ssize_t> take_table(const Ref &pair, IntermediateBlocks &blocks) const;
+
  private:
+  std::optional<Ref> if_true(Step step, const Line &line) const {
+    Ref block = call(self_, step, {line.object()});
+    if (!is_true(block.get())) return std::nullopt;
+    return block;
+  }
+
+  // The loop goes on at `next_index`, which an override may have made any
+  // object: like Python, compare it with the length, then index with it.
+  std::optional<Py_ssize_t> resume_index(PyObject *next_index) const {
+    if (PyLong_Check(next_index)) {
+      const IndexValue index = index_value(next_index);
+      if (!index.overflow) return index.value;
+    }
+    Ref length = owned(PyLong_FromSsize_t(size()));
+    if (!check(PyObject_RichCompareBool(next_index, length.get(), Py_LT))) return std::nullopt;
+    Ref line = owned(PyObject_GetItem(lines_.get(), next_index));
+    return check_value(PyNumber_AsSsize_t(next_index, PyExc_IndexError));
+  }
+
+  PyObject *self_;
   Ref lines_;
   bool exact_list_;
 };
@@ -205,110 +264,61 @@ bool can_defer(PyObject *block) {
 }
 
 // blocks[-1]["text"] = f"{blocks[-1]['text']} {trimmed}".strip()
-void extend_now(PyObject *last_block, const Line &line) {
+void extend_now(PyObject *last_block, const Piece &tail) {
   Ref block = Ref::borrow(last_block);
   Ref current = owned(PyObject_GetItem(block.get(), py_str<"text">()));
   Ref head = owned(PyObject_Format(current.get(), nullptr));
-  const Piece tail = line.trimmed();
   Ref tail_text = substring(tail.text.get(), tail.span);
   Ref joined = concat({head.get(), py_str<" ">(), tail_text.get()});
   Ref text = strip(joined.get());
   check(PyObject_SetItem(block.get(), py_str<"text">(), text.get()));
 }
 
-// table_block, next_index = table
-std::pair<Ref, Ref> unpack_pair(PyObject *pair) {
-  if (PyTuple_CheckExact(pair) || PyList_CheckExact(pair)) {
-    const Py_ssize_t size = PySequence_Fast_GET_SIZE(pair);
-    if (size > 2) raise(PyExc_ValueError, "too many values to unpack (expected 2)");
-    if (size < 2) raise(PyExc_ValueError, "not enough values to unpack (expected 2, got %zd)", size);
-    PyObject **items = PySequence_Fast_ITEMS(pair);
-    return {Ref::borrow(items[0]), Ref::borrow(items[1])};
-  }
-  Ref iterator = owned(PyObject_GetIter(pair));
-  Ref items[2];
-  for (int i = 0; i < 2; ++i) {
-    PyObject *item = PyIter_Next(iterator.get());
-    if (!item) {
-      if (PyErr_Occurred()) throw_error();
-      raise(PyExc_ValueError, "not enough values to unpack (expected 2, got %d)", i);
-    }
-    items[i] = Ref::steal(item);
-  }
-  if (PyObject *extra = PyIter_Next(iterator.get())) {
-    Py_DECREF(extra);
-    raise(PyExc_ValueError, "too many values to unpack (expected 2)");
-  }
-  if (PyErr_Occurred()) throw_error();
-  return {std::move(items[0]), std::move(items[1])};
-}
-
-class FallbackParse {
+// The blocks of _build_text_fallback_blocks: what the recognisers returned,
+// and a "text" block for each paragraph.
+class IntermediateBlocks {
  public:
-  FallbackParse(PyObject *self, Ref lines) : self_(self), lines_(std::move(lines)), blocks_(new_list()) {}
+  IntermediateBlocks() : blocks_(new_list()) {}
 
-  Ref run() {
-    std::optional<Py_ssize_t> index = 0;
-    while (index && *index < lines_.size()) index = take_line(*index);
-    flush_paragraph();
+  void heading(Ref block) { emit(block.get()); }
+  void table(Ref block) { emit(block.get()); }
+  void list_item(Ref block) { emit(block.get()); }
+
+  void paragraph(std::vector<Piece> &lines) {
+    Ref text = paragraph_text(lines);
+    if (PyUnicode_GET_LENGTH(text.get()) > 0) emit(parsed_text_block(text.get()).get());
+  }
+
+  bool last_is_list_item() const {
+    if (pending_.active()) return true;  // the pending item is still the last block
+    if (PyList_GET_SIZE(blocks_.get()) == 0) return false;
+    Ref last = Ref::borrow(last_block());
+    Ref kind = get(last.get(), py_str<"kind">());
+    return compares(kind.get(), py_str<"list_item">(), Py_EQ);
+  }
+
+  void continue_item(Piece line) {
+    if (line.stripped) {
+      if (!pending_.active() && can_defer(last_block())) pending_.start(last_block());
+      if (pending_.active()) {
+        pending_.add(std::move(line));
+        return;
+      }
+    } else {
+      pending_.settle();
+    }
+    extend_now(last_block(), line);
+  }
+
+  Ref finish() {
     pending_.settle();
     return std::move(blocks_);
   }
 
  private:
-  // Applies the first rule that fits the line at `index`; returns where the
-  // parse goes on, or nothing when it is over.
-  std::optional<Py_ssize_t> take_line(Py_ssize_t index) {
-    const Line line(lines_.at(index));
-    const Py_ssize_t next = index + 1;
-    if (line.is_fence()) {
-      in_code_fence_ = !in_code_fence_;
-      paragraph_.push_back(line.rstripped());
-      return next;
-    }
-    if (in_code_fence_) {
-      paragraph_.push_back(line.rstripped());
-      return next;
-    }
-    if (line.is_blank()) {
-      flush_paragraph();
-      return next;
-    }
-    if (emit_if_true(call(self_, Step::parse_markdown_heading, {line.object()}))) return next;
-    Ref position = owned(PyLong_FromSsize_t(index));
-    Ref table = call(self_, Step::parse_markdown_table, {lines_.get(), position.get()});
-    if (is_true(table.get())) {
-      flush_paragraph();
-      auto [block, next_index] = unpack_pair(table.get());
-      emit(block.get());
-      return resume_index(next_index.get());
-    }
-    if (emit_if_true(call(self_, Step::parse_markdown_list_item, {line.object()}))) return next;
-    if (continues_list_item(line)) {
-      extend_list_item(line);
-      return next;
-    }
-    paragraph_.push_back(line.rstripped());
-    return next;
-  }
-
-  bool emit_if_true(Ref block) {
-    if (!is_true(block.get())) return false;
-    flush_paragraph();
-    emit(block.get());
-    return true;
-  }
-
   void emit(PyObject *block) {
     pending_.settle();
     append(blocks_.get(), block);
-  }
-
-  void flush_paragraph() {
-    if (paragraph_.empty()) return;
-    std::vector<Piece> pieces = std::exchange(paragraph_, {});
-    Ref text = paragraph_text(pieces);
-    if (PyUnicode_GET_LENGTH(text.get()) > 0) emit(text_block(text.get()).get());
   }
 
   // blocks[-1], borrowed. Python code run since the list was last looked at
@@ -319,79 +329,37 @@ class FallbackParse {
     return PyList_GET_ITEM(blocks_.get(), size - 1);
   }
 
-  bool continues_list_item(const Line &line) const {
-    if (!line.is_indented()) return false;
-    if (pending_.active()) return true;  // the pending item is still the last block
-    if (PyList_GET_SIZE(blocks_.get()) == 0) return false;
-    Ref last = Ref::borrow(last_block());
-    Ref kind = get(last.get(), py_str<"kind">());
-    return compares(kind.get(), py_str<"list_item">(), Py_EQ);
-  }
-
-  void extend_list_item(const Line &line) {
-    if (line.is_exact_str()) {
-      if (!pending_.active() && can_defer(last_block())) pending_.start(last_block());
-      if (pending_.active()) {
-        pending_.add(line.trimmed());
-        return;
-      }
-    } else {
-      pending_.settle();
-    }
-    extend_now(last_block(), line);
-  }
-
-  // The loop goes on at `next_index`, which an override may have made any
-  // object: like Python, compare it with the length, then index with it.
-  std::optional<Py_ssize_t> resume_index(PyObject *next_index) const {
-    if (PyLong_Check(next_index)) {
-      const Py_ssize_t value = PyLong_AsSsize_t(next_index);
-      if (value != -1 || !PyErr_Occurred()) return value;
-      if (!PyErr_ExceptionMatches(PyExc_OverflowError)) throw_error();
-      PyErr_Clear();
-    }
-    Ref length = owned(PyLong_FromSsize_t(lines_.size()));
-    if (!check(PyObject_RichCompareBool(next_index, length.get(), Py_LT))) return std::nullopt;
-    Ref line = owned(PyObject_GetItem(lines_.get(), next_index));
-    const Py_ssize_t value = PyNumber_AsSsize_t(next_index, PyExc_IndexError);
-    if (value == -1 && PyErr_Occurred()) throw_error();
-    return value;
-  }
-
-  PyObject *self_;
-  Lines lines_;
   Ref blocks_;
-  std::vector<Piece> paragraph_;
   PendingItem pending_;
-  bool in_code_fence_ = false;
 };
+
+std::optional<Py_ssize_t> StepLines::take_table(const Ref &pair, IntermediateBlocks &blocks) const {
+  auto [block, next_index] = unpack_pair(pair.get());
+  blocks.table(std::move(block));
+  return resume_index(next_index.get());
+}
 
 }  // namespace
 
 Ref normalize_text_lines(PyObject *, Args args) {
   PyObject *text = args[0];
-  const StrView view(text);
+  const std::vector<Span> spans = split_lines(text);
   Ref lines = new_list();
-  Py_ssize_t start = 0;
-  for (Py_ssize_t pos = 0; pos < view.size(); ++pos) {
-    const Py_UCS4 ch = view[pos];
-    if (ch != '\n' && ch != '\r') continue;
-    append(lines.get(), substring(text, {start, pos}).get());
-    if (ch == '\r' && pos + 1 < view.size() && view[pos + 1] == '\n') ++pos;
-    start = pos + 1;
-  }
-  append(lines.get(), substring(text, {start, view.size()}).get());
+  for (const Span &span : spans) append(lines.get(), substring(text, span).get());
   return lines;
 }
 
 Ref build_text_fallback_blocks(PyObject *self, Args args) {
   PyObject *text = args[0];
-  Ref blocks = FallbackParse(self, call(self, Step::normalize_text_lines, {text})).run();
+  StepLines lines(self, call(self, Step::normalize_text_lines, {text}));
+  IntermediateBlocks parsed;
+  LineParse(lines, parsed).run();
+  Ref blocks = parsed.finish();
   if (PyList_GET_SIZE(blocks.get()) > 0) return blocks;
   // Nothing recognised (only overrides can cause that for non-blank text):
   // the whole text is one paragraph.
   Ref stripped = strip(text);
-  if (PyUnicode_GET_LENGTH(stripped.get()) > 0) append(blocks.get(), text_block(stripped.get()).get());
+  if (PyUnicode_GET_LENGTH(stripped.get()) > 0) append(blocks.get(), parsed_text_block(stripped.get()).get());
   return blocks;
 }
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "binding/text.hpp"
+#include "velmora/method_table.hpp"
 
 namespace velmora {
 
@@ -30,5 +31,12 @@ bool match_pipe_row(const StrView &text, Span line, std::vector<Span> &cells);
 
 // Every cell, stripped, matches "^:?-{3,}:?$".
 bool is_delimiter_cells(const StrView &text, const std::vector<Span> &cells);
+
+// The steps of this file.
+Ref parse_markdown_heading(PyObject *self, Args args);
+Ref parse_markdown_list_item(PyObject *self, Args args);
+Ref parse_markdown_table(PyObject *self, Args args);
+Ref parse_pipe_row(PyObject *self, Args args);
+Ref is_markdown_delimiter_row(PyObject *self, Args args);
 
 }  // namespace velmora
