@@ -2,6 +2,9 @@
 
 import inspect
 import pickle
+import re
+import tomllib
+from pathlib import Path
 
 import pytest
 
@@ -131,3 +134,17 @@ def test_help_shows_signature_and_docstring():
     # 3.14's pydoc prints annotation texts without their quotes.
     assert "format_data(self, data: 'dict') -> 'str'" in text or "format_data(self, data: dict) -> str" in text
     assert "格式化 manager 返回的完整数据。" in text
+
+
+def test_every_build_file_names_the_same_oldest_python():
+    # pip reads requires-python before it compiles anything, CMake refuses an
+    # older interpreter, and the set-up scripts never pick one: all three agree.
+    root = Path(__file__).parent.parent
+    with open(root / "pyproject.toml", "rb") as file:
+        requires = tomllib.load(file)["project"]["requires-python"]
+    cmake = re.search(r"find_package\(Python (\d+\.\d+) REQUIRED", (root / "CMakeLists.txt").read_text())
+    search = (root / "scripts" / "find-python.sh").read_text()
+    oldest_searched = min(int(minor) for minor in re.findall(r"python3\.(\d+)", search))
+    assert requires == ">=3.13"
+    assert cmake and cmake.group(1) == "3.13"
+    assert oldest_searched == 13
