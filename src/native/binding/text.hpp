@@ -44,7 +44,7 @@ class StrView {
     while (span.end > span.begin && is_space((*this)[span.end - 1])) --span.end;
     return span;
   }
-  bool is_blank(Span span) const { return strip(span).empty(); }
+  bool is_blank(Span span) const { return lstrip(span).empty(); }
   // Position of the first `ch` in `span`, or -1.
   Py_ssize_t find(Py_UCS4 ch, Span span) const;
   // Does `span` hold exactly the ASCII text `ascii`?

@@ -44,15 +44,19 @@ class Grouping {
     if (groups_.has_items()) groups_.emit_list();
   }
   void flush_table() {
-    const Py_ssize_t rows = groups_.row_count();
-    if (rows == 1) {
+    if (groups_.row_count() > 0) emit_rows();
+  }
+
+ private:
+  // A lone row never becomes a table.
+  void emit_rows() {
+    if (groups_.row_count() == 1) {
       groups_.emit_lone_row();
-    } else if (rows > 1) {
+    } else {
       groups_.emit_table();
     }
   }
 
- private:
   Groups &groups_;
 };
 

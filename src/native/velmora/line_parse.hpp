@@ -92,8 +92,8 @@ class LineParse {
 
   void flush_paragraph() {
     if (paragraph_.empty()) return;
-    std::vector<Piece> lines = std::exchange(paragraph_, {});
-    blocks_.paragraph(lines);
+    blocks_.paragraph(paragraph_);
+    paragraph_.clear();
   }
 
   Lines &lines_;

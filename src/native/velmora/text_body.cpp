@@ -43,7 +43,10 @@ class SpanGroups {
     for (std::size_t item = 0; item < item_starts_.size(); ++item) {
       body_.bullet();
       const std::size_t end = item + 1 < item_starts_.size() ? item_starts_[item + 1] : item_pieces_.size();
-      write_joined(item_pieces_, item_starts_[item], end, " ", 1);
+      for (std::size_t i = item_starts_[item]; i < end; ++i) {
+        if (i > item_starts_[item]) body_.write_char(' ');
+        body_.write(text_, item_pieces_[i]);
+      }
     }
     item_starts_.clear();
     item_pieces_.clear();
@@ -77,11 +80,11 @@ class SpanGroups {
   }
 
  private:
-  void write_joined(const std::vector<Span> &pieces, std::size_t first, std::size_t last, const char *separator,
-                    Py_ssize_t separator_length) {
+  // Cells joined with " | ": the merged last cell of a row.
+  void write_joined_cells(std::size_t first, std::size_t last) {
     for (std::size_t i = first; i < last; ++i) {
-      if (i > first) body_.write_ascii(separator, separator_length);
-      body_.write(text_, pieces[i]);
+      if (i > first) body_.write_ascii(" | ", 3);
+      body_.write(text_, cells_[i]);
     }
   }
 
@@ -101,7 +104,7 @@ class SpanGroups {
     }
     if (fit.merges_rest) {
       body_.table_cell();
-      write_joined(cells_, kept_end, end, " | ", 3);
+      write_joined_cells(kept_end, end);
     }
     for (Py_ssize_t i = 0; i < fit.padding; ++i) body_.table_cell();
     body_.end_table_row();
