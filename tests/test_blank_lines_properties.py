@@ -65,10 +65,12 @@ def test_collapse_of_mostly_tidy_text(text):
 @pytest.mark.parametrize("prefix", ["", "中", "\n", "中\n"])
 @pytest.mark.parametrize("pattern", [" \n", "\n\n\n", "\n\n", "  \n\n", "\t\n", "\r\n"])
 @pytest.mark.parametrize("ending", ["", "b", "\n", " ", "b" * 20, "\nc" * 10])
-def test_collapse_where_blocks_of_text_meet(prefix, pattern, ending):
-    # Every offset of the pattern within and across the text's 16-byte blocks.
+@pytest.mark.parametrize("filler", ["a", "中", "a中"])
+def test_collapse_where_blocks_of_text_meet(prefix, pattern, ending, filler):
+    # Every offset of the pattern within and across the text's 16-byte blocks,
+    # after ASCII text, CJK text (read 16 at a time too) or both.
     for offset in range(40):
-        text = prefix + "a" * offset + pattern + ending
+        text = prefix + (filler * offset)[:offset] + pattern + ending
         assert same_storage(Velmora()._collapse_blank_lines(text), collapse(text)), text
 
 

@@ -73,6 +73,25 @@ PyTypeObject *exact_type_for(Check check) {
 
 }  // namespace
 
+bool already_checked(const Signature &signature, std::span<PyObject *const> params) {
+  for (std::size_t i = 0; i < params.size(); ++i) {
+    PyObject *value = params[i];
+    switch (signature.params[i].check) {
+      case Check::Any:
+        break;
+      case Check::Int:
+        if (!PyLong_CheckExact(value)) return false;
+        break;
+      case Check::Truth:
+        if (value != Py_True && value != Py_False) return false;
+        break;
+      default:
+        if (Py_TYPE(value) != exact_type_for(signature.params[i].check)) return false;
+    }
+  }
+  return true;
+}
+
 void Arguments::bind(const Signature &signature, PyObject *const *args, size_t nargsf, PyObject *kwnames) {
   const std::size_t total = signature.params.size() + 1;
   std::size_t positional = total;

@@ -45,6 +45,10 @@ struct Signature {
 
 inline constexpr std::size_t kMaxParams = 3;
 
+// Are `params` already what the checks make of them (exact dict, str, list
+// and int; True or False for a truth value), so that checking changes nothing?
+bool already_checked(const Signature &signature, std::span<PyObject *const> params);
+
 // The arguments of one call, self first. Values are borrowed from the caller,
 // except the results of int() conversions, which are held here.
 class Arguments {

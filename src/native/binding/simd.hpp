@@ -32,6 +32,18 @@ inline unsigned plain_bits(__m128i bytes) {
   return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(beyond, _mm_setzero_si128())));
 }
 
+// One bit per character above U+3000 among sixteen two-byte characters: the
+// CJK text of a report, none of which is whitespace or breaks a line.
+inline unsigned above_3000_bits(const Py_UCS2 *chars) {
+  const auto *blocks = reinterpret_cast<const __m128i *>(chars);
+  const __m128i limit = _mm_set1_epi16(0x3000);
+  const __m128i zero = _mm_setzero_si128();
+  // c - 0x3000, saturating at 0, is 0 exactly when c is at most 0x3000.
+  const __m128i first = _mm_cmpeq_epi16(_mm_subs_epu16(_mm_loadu_si128(blocks), limit), zero);
+  const __m128i second = _mm_cmpeq_epi16(_mm_subs_epu16(_mm_loadu_si128(blocks + 1), limit), zero);
+  return ~static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(first, second))) & 0xFFFF;
+}
+
 // One bit per byte equal to `ch`.
 inline unsigned bits_equal(__m128i bytes, char ch) {
   return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(ch))));

@@ -6,7 +6,9 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <initializer_list>
+#include <string_view>
 
 #include "binding/objects.hpp"
 
@@ -36,13 +38,18 @@ class StrView {
   Py_UCS4 operator[](Py_ssize_t index) const { return PyUnicode_READ(kind_, data_, index); }
 
   Span strip(Span span) const { return rstrip(lstrip(span)); }
+  // The storage kind is looked at once, not for every character.
   Span lstrip(Span span) const {
-    while (span.begin < span.end && is_space((*this)[span.begin])) ++span.begin;
-    return span;
+    return by_kind([&](const auto *chars) {
+      while (span.begin < span.end && is_space(chars[span.begin])) ++span.begin;
+      return span;
+    });
   }
   Span rstrip(Span span) const {
-    while (span.end > span.begin && is_space((*this)[span.end - 1])) --span.end;
-    return span;
+    return by_kind([&](const auto *chars) {
+      while (span.end > span.begin && is_space(chars[span.end - 1])) --span.end;
+      return span;
+    });
   }
   bool is_blank(Span span) const { return lstrip(span).empty(); }
   // Position of the first `ch` in `span`, or -1.
@@ -52,10 +59,28 @@ class StrView {
   bool starts_with(Span span, const char *ascii) const;
 
  private:
+  template <class Scan>
+  Span by_kind(Scan &&scan) const {
+    switch (kind_) {
+      case PyUnicode_1BYTE_KIND:
+        return scan(static_cast<const Py_UCS1 *>(data_));
+      case PyUnicode_2BYTE_KIND:
+        return scan(static_cast<const Py_UCS2 *>(data_));
+      default:
+        return scan(static_cast<const Py_UCS4 *>(data_));
+    }
+  }
+
   int kind_;
   const void *data_;
   Py_ssize_t size_;
 };
+
+// Is the exact str `str` the ASCII text `text`? Compared on its storage.
+inline bool has_ascii_text(PyObject *str, std::string_view text) {
+  return PyUnicode_IS_ASCII(str) && PyUnicode_GET_LENGTH(str) == static_cast<Py_ssize_t>(text.size()) &&
+         std::memcmp(PyUnicode_1BYTE_DATA(str), text.data(), text.size()) == 0;
+}
 
 // A new str for part of `str` (the object itself when the span covers it).
 inline Ref substring(PyObject *str, Span span) {
@@ -96,7 +121,20 @@ class TextWriter {
     if (span.empty()) return;
     if (!fits(span.size(), PyUnicode_MAX_CHAR_VALUE(str))) return write_growing(str, span);
     const int kind = PyUnicode_KIND(str);
-    copy_in(static_cast<const char *>(PyUnicode_DATA(str)) + span.begin * kind, kind, span.size());
+    const char *chars = static_cast<const char *>(PyUnicode_DATA(str)) + span.begin * kind;
+    // Most pieces are ASCII going into ASCII or into the UCS-2 of a report
+    // with CJK headings: those two copies stay inline.
+    if (kind == kind_) {
+      std::memcpy(static_cast<char *>(data_) + length_ * kind_, chars, static_cast<std::size_t>(span.size() * kind));
+      length_ += span.size();
+    } else if (kind == PyUnicode_1BYTE_KIND && kind_ == PyUnicode_2BYTE_KIND) {
+      const auto *from = reinterpret_cast<const Py_UCS1 *>(chars);
+      Py_UCS2 *to = static_cast<Py_UCS2 *>(data_) + length_;
+      for (Py_ssize_t i = 0; i < span.size(); ++i) to[i] = from[i];
+      length_ += span.size();
+    } else {
+      copy_in(chars, kind, span.size());
+    }
   }
   void write(PyObject *str) { write(str, {0, PyUnicode_GET_LENGTH(str)}); }
   void write_char(Py_UCS4 ch) {

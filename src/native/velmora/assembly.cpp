@@ -43,6 +43,34 @@ Ref heading_level(PyObject *value) {
   return Ref::borrow(value);
 }
 
+// The four block types assembly knows, and any other.
+enum class BlockType { heading, paragraph, list_item, table_row, other };
+
+// `type == "heading"`, then "paragraph", "list_item" and "table_row", as the
+// step compares them; for an exact str one look at its text decides, since
+// nothing it compares with can answer differently.
+BlockType block_type(PyObject *type) {
+  if (PyUnicode_CheckExact(type)) {
+    if (has_ascii_text(type, "heading")) return BlockType::heading;
+    if (has_ascii_text(type, "paragraph")) return BlockType::paragraph;
+    if (has_ascii_text(type, "list_item")) return BlockType::list_item;
+    if (has_ascii_text(type, "table_row")) return BlockType::table_row;
+    return BlockType::other;
+  }
+  if (compares(type, py_str<"heading">(), Py_EQ)) return BlockType::heading;
+  if (compares(type, py_str<"paragraph">(), Py_EQ)) return BlockType::paragraph;
+  if (compares(type, py_str<"list_item">(), Py_EQ)) return BlockType::list_item;
+  if (compares(type, py_str<"table_row">(), Py_EQ)) return BlockType::table_row;
+  return BlockType::other;
+}
+
+// Only a table row counts without text: `type != "table_row"` (which an
+// object's own __ne__ answers) decides the others away.
+bool counts_without_text(PyObject *type) {
+  if (PyUnicode_CheckExact(type)) return has_ascii_text(type, "table_row");
+  return !compares(type, py_str<"table_row">(), Py_NE);
+}
+
 // The pending list items (a list of their texts) and table rows (the lists
 // the row step returned), made into display blocks through `out`.
 class ObjectGroups {
@@ -104,21 +132,29 @@ class Assembler {
     Ref text_value = get(element, py_str<"text">());
     Ref text = trimmed_text(text_value.get());
     const bool has_text = is_true(text.get());
-    if (!has_text && compares(type.get(), py_str<"table_row">(), Py_NE)) return;
+    if (!has_text && !counts_without_text(type.get())) return;
 
-    if (compares(type.get(), py_str<"heading">(), Py_EQ)) {
-      grouping_.before_block();
-      Ref raw_level = get(element, py_str<"level">());
-      Ref level = heading_level(raw_level.get());
-      groups_.heading(text.get(), level.get());
-    } else if (compares(type.get(), py_str<"paragraph">(), Py_EQ)) {
-      grouping_.before_block();
-      groups_.text(text.get());
-    } else if (compares(type.get(), py_str<"list_item">(), Py_EQ)) {
-      grouping_.before_list_item();
-      groups_.add_item(text.get());
-    } else if (compares(type.get(), py_str<"table_row">(), Py_EQ)) {
-      add_table_row(element, text.get(), has_text);
+    switch (block_type(type.get())) {
+      case BlockType::heading: {
+        grouping_.before_block();
+        Ref raw_level = get(element, py_str<"level">());
+        Ref level = heading_level(raw_level.get());
+        groups_.heading(text.get(), level.get());
+        break;
+      }
+      case BlockType::paragraph:
+        grouping_.before_block();
+        groups_.text(text.get());
+        break;
+      case BlockType::list_item:
+        grouping_.before_list_item();
+        groups_.add_item(text.get());
+        break;
+      case BlockType::table_row:
+        add_table_row(element, text.get(), has_text);
+        break;
+      case BlockType::other:
+        break;
     }
   }
 

@@ -72,8 +72,8 @@ Py_UCS4 widest_kind_start(PyObject *text) {
 // how far: text whose only breaks are "\n", with no whitespace ending a line,
 // no two blank lines in a row, no blank line first but one, and no blank line
 // last, is left as it is. It reads 16 characters at a time where they are
-// ASCII text and "\n"; others it reads one by one, and any whitespace but " "
-// stops it (where the rules may have work to do).
+// ASCII text, "\n" and (in two-byte text) CJK; others it reads one by one, and
+// any whitespace but " " stops it (where the rules may have work to do).
 template <typename Char>
 class TidyScan {
  public:
@@ -111,12 +111,18 @@ class TidyScan {
   }
 
 #if TAVRIN_VECTOR_SCANS
-  // Sixteen characters of ASCII text and "\n"; false when they are not (to be
-  // read one by one), or when they leave something to do.
+  // Sixteen characters of ASCII text (or text above U+3000) and "\n"; false
+  // when they are not (to be read one by one), or when they leave something
+  // to do.
   bool block(const Char *chars) {
     const __m128i bytes = sixteen_bytes(chars);
     const unsigned breaks = bits_equal(bytes, '\n');
-    if ((plain_bits(bytes) | breaks) != 0xFFFF) return false;
+    unsigned plain = plain_bits(bytes);
+    if constexpr (sizeof(Char) == 2) {
+      // Mostly ASCII even then: CJK is looked for only where the rest is not.
+      if ((plain | breaks) != 0xFFFF) plain |= simd::above_3000_bits(chars);
+    }
+    if ((plain | breaks) != 0xFFFF) return false;
     const unsigned spaces = bits_equal(bytes, ' ');
     if (breaks) {
       // Bit i: the character before lane i is " ", or "\n" (one and two back).

@@ -30,10 +30,6 @@ Ref ListSink::finish() {
   return std::move(list_);
 }
 
-void JoinedLines::begin_line() {
-  if (count_++) out_.write_char('\n');
-}
-
 void JoinedLines::add(PyObject *item) {
   if (bad_index_ >= 0) {
     ++count_;
@@ -52,17 +48,11 @@ void JoinedLines::check() const {
   if (bad_index_ >= 0) raise_join_item_error(bad_index_, reinterpret_cast<PyTypeObject *>(bad_type_.get()));
 }
 
-void HeadedSink::start() {
-  if (started_) return;
+void HeadedSink::write_heading() {
   started_ = true;
   target_.add(py_str<"">());
   target_.add(heading_);
   target_.add(py_str<"">());
-}
-
-void HeadedSink::begin_line() {
-  start();
-  target_.begin_line();
 }
 
 void HeadedSink::add(PyObject *item) {

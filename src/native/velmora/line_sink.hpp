@@ -57,7 +57,9 @@ class ListSink final : public LineSink {
 class JoinedLines final : public LineSink {
  public:
   explicit JoinedLines(tavrin::TextWriter &out) : out_(out) {}
-  void begin_line() override;
+  void begin_line() override {
+    if (count_++) out_.write_char('\n');
+  }
   void write(PyObject *str, Span span) override { out_.write(str, span); }
   void write_ascii(const char *ascii, Py_ssize_t length) override { out_.write_ascii(ascii, length); }
   void write_char(Py_UCS4 ch) override { out_.write_char(ch); }
@@ -79,7 +81,10 @@ class JoinedLines final : public LineSink {
 class HeadedSink final : public LineSink {
  public:
   HeadedSink(JoinedLines &target, PyObject *heading) : target_(target), heading_(heading) {}
-  void begin_line() override;
+  void begin_line() override {
+    start();
+    target_.begin_line();
+  }
   void write(PyObject *str, Span span) override { target_.write(str, span); }
   void write_ascii(const char *ascii, Py_ssize_t length) override { target_.write_ascii(ascii, length); }
   void write_char(Py_UCS4 ch) override { target_.write_char(ch); }
@@ -88,10 +93,14 @@ class HeadedSink final : public LineSink {
 
   void add(PyObject *item) override;
   // Writes the heading now (a sub-section whose lines are yet to come).
-  void start();
+  void start() {
+    if (!started_) write_heading();
+  }
   bool started() const { return started_; }
 
  private:
+  void write_heading();
+
   JoinedLines &target_;
   PyObject *heading_;
   bool started_ = false;

@@ -57,8 +57,92 @@ void write_indented(Sink &sink, PyObject *text) {
   write_piece(sink, text);
 }
 
+// The values a link object holds under the five keys read, when reading them
+// runs no Python code: an exact dict whose keys are all exact str, each value
+// read an exact str or missing. One pass over the entries then reads all five
+// as the lookups would, but without a lookup per key.
+struct PlainLink {
+  Ref asin, title, href, source, description;
+};
+
+// The field that `key`, an exact str, names, or nullptr.
+Ref *field_for(PlainLink &link, PyObject *key) {
+  switch (PyUnicode_GET_LENGTH(key)) {
+    case 4:
+      if (has_ascii_text(key, "asin")) return &link.asin;
+      if (has_ascii_text(key, "href")) return &link.href;
+      return nullptr;
+    case 5:
+      return has_ascii_text(key, "title") ? &link.title : nullptr;
+    case 6:
+      return has_ascii_text(key, "source") ? &link.source : nullptr;
+    case 11:
+      return has_ascii_text(key, "description") ? &link.description : nullptr;
+    default:
+      return nullptr;
+  }
+}
+
+bool read_plain_link(PyObject *item, PlainLink &link) {
+  if (!PyDict_CheckExact(item)) return false;
+  Py_ssize_t position = 0;
+  PyObject *key = nullptr;
+  PyObject *value = nullptr;
+  while (PyDict_Next(item, &position, &key, &value)) {
+    if (!PyUnicode_CheckExact(key)) return false;
+    Ref *field = field_for(link, key);
+    if (!field) continue;
+    if (!PyUnicode_CheckExact(value)) return false;
+    *field = Ref::borrow(value);
+  }
+  return true;
+}
+
+// The stripped span of a field, empty when it is missing.
+Span stripped(const Ref &text) {
+  if (!text) return {};
+  const StrView view(text.get());
+  return view.strip(view.all());
+}
+
+template <class Sink>
+void write_plain_link(Sink &sink, const PlainLink &link, bool include_source) {
+  // The address stands in for a title only when the title is missing or
+  // empty, so a title of whitespace leaves the label without one.
+  const bool has_raw_title = link.title && PyUnicode_GET_LENGTH(link.title.get()) > 0;
+  const Ref &title_text = has_raw_title ? link.title : link.href;
+  const Span asin = stripped(link.asin);
+  const Span title = stripped(title_text);
+  const Span href = stripped(link.href);
+  const Span source = stripped(link.source);
+  const Span description = stripped(link.description);
+
+  const bool show_source = include_source && !source.empty();
+  if (!asin.empty() || !title.empty() || show_source) {
+    sink.begin_line();
+    sink.write_ascii("- ", 2);
+    if (!asin.empty()) sink.write(link.asin.get(), asin);
+    if (!asin.empty() && !title.empty()) sink.write_ascii(" - ", 3);
+    if (!title.empty()) sink.write(title_text.get(), title);
+    if (show_source) {
+      sink.write_ascii(asin.empty() && title.empty() ? "(" : " (", asin.empty() && title.empty() ? 1 : 2);
+      sink.write(link.source.get(), source);
+      sink.write_char(')');
+    }
+  }
+  const auto write_indented = [&sink](const Ref &text, Span span) {
+    if (span.empty()) return;
+    sink.begin_line();
+    sink.write_ascii("  ", 2);
+    sink.write(text.get(), span);
+  };
+  write_indented(link.href, href);
+  write_indented(link.description, description);
+}
+
 template <class Sink>
 void write_link_object(Sink &sink, PyObject *item, bool include_source) {
+  if (PlainLink link; read_plain_link(item, link)) return write_plain_link(sink, link, include_source);
   Ref asin = field(item, py_str<"asin">());
   // The address stands in for a title only when the raw title is false, so a
   // title of whitespace leaves the label without one.

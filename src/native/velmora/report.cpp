@@ -76,6 +76,7 @@ Ref format_data(PyObject *self, Args args) {
   Ref answers = dict_lookup(data, py_str<"answers">());
   if (!PyList_Check(answers.get()) || !is_true(answers.get())) return empty_str();
 
+  const ReportInstance instance(self);
   Ref questions = call(self, Step::extract_questions, {data});
   JoinedSections sections;
   Py_ssize_t position = 0;

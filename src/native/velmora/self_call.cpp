@@ -58,25 +58,56 @@ std::uint32_t native_steps(PyTypeObject *type) {
   return entry.native;
 }
 
-// The instance's own __dict__ when it has entries (which would win over a
-// method of the same name), else an empty Ref.
-tavrin::Ref instance_entries(PyObject *self) {
+// Where the instance's own __dict__ is kept, or nullptr. The interpreter's
+// own lookup of the slot moves attributes kept beside the object into the
+// dict, so from then on the dict holds all of them.
+PyObject **instance_dict_slot(PyObject *self) {
   PyTypeObject *type = Py_TYPE(self);
-  if (!(type->tp_flags & Py_TPFLAGS_MANAGED_DICT) && type->tp_dictoffset == 0) return {};
-  // The interpreter's own lookup of the dict slot: it moves attributes kept
-  // beside the object into the dict, so the dict holds all of them.
-  PyObject **slot = tavrin::interpreter::instance_dict_slot(self);
-  if (!slot || !*slot || PyDict_GET_SIZE(*slot) == 0) return {};
-  return tavrin::Ref::borrow(*slot);
+  if (!(type->tp_flags & Py_TPFLAGS_MANAGED_DICT) && type->tp_dictoffset == 0) return nullptr;
+  return tavrin::interpreter::instance_dict_slot(self);
 }
 
-bool shadows(const tavrin::Ref &entries, Step step) {
-  return entries && tavrin::check(PyDict_Contains(entries.get(), step_name(step))) != 0;
+// Does an entry of the instance dict in `slot` (which wins over a method of
+// the same name) take any of `steps`?
+bool shadows_any(PyObject **slot, std::uint32_t steps) {
+  if (!slot || !*slot || PyDict_GET_SIZE(*slot) == 0) return false;
+  const tavrin::Ref entries = tavrin::Ref::borrow(*slot);
+  for (std::size_t i = 0; i < kStepCount; ++i) {
+    const auto step = static_cast<Step>(i);
+    if ((steps & step_bit(step)) && tavrin::check(PyDict_Contains(entries.get(), step_name(step)))) return true;
+  }
+  return false;
 }
 
-// The step's C++ body, called as its method object would call it.
+// The instance of the report under way, its dict slot, and the steps its type
+// resolves to our own as of the type's version.
+struct Instance {
+  PyObject *self = nullptr;
+  PyObject **dict_slot = nullptr;
+  PyTypeObject *type = nullptr;
+  unsigned int version = 0;
+  std::uint32_t native = 0;
+};
+Instance report_instance;
+
+std::uint32_t native_steps_of(PyObject *self) {
+  if (self != report_instance.self) return native_steps(Py_TYPE(self));
+  PyTypeObject *type = Py_TYPE(self);
+  const unsigned int version = tavrin::interpreter::type_version(type);
+  if (type != report_instance.type || version != report_instance.version || version == 0) {
+    report_instance.type = type;
+    report_instance.version = version;
+    report_instance.native = native_steps(type);
+  }
+  return report_instance.native;
+}
+
+// The step's C++ body, called as its method object would call it: arguments
+// that the checks would leave as they are go straight in.
 Ref call_directly(PyObject *self, Step step, std::span<PyObject *const> params) {
-  return run_own_step(self, step, params, [&](Args checked) { return method_def(step).body(self, checked); });
+  const tavrin::MethodDef &def = method_def(step);
+  if (already_checked(def.signature, params)) return def.body(self, params.data());
+  return run_own_step(self, step, params, [&](Args checked) { return def.body(self, checked); });
 }
 
 Ref call_through_lookup(PyObject *self, Step step, std::span<PyObject *const> params, PyObject *kwnames) {
@@ -93,16 +124,23 @@ Ref dispatch(PyObject *self, Step step, std::span<PyObject *const> params, PyObj
 
 }  // namespace
 
-bool is_own_step(PyObject *self, Step step) { return are_own_steps(self, {step}); }
+bool resolve_to_own(PyObject *self, std::uint32_t steps) {
+  if ((native_steps_of(self) & steps) != steps) return false;
+  PyObject **slot = self == report_instance.self ? report_instance.dict_slot : instance_dict_slot(self);
+  return !shadows_any(slot, steps);
+}
 
-bool are_own_steps(PyObject *self, std::initializer_list<Step> steps) {
-  std::uint32_t wanted = 0;
-  for (Step step : steps) wanted |= step_bit(step);
-  if ((native_steps(Py_TYPE(self)) & wanted) != wanted) return false;
-  const tavrin::Ref entries = instance_entries(self);
-  for (Step step : steps)
-    if (shadows(entries, step)) return false;
-  return true;
+// Reports made meanwhile, nested or in other threads, look their instance up
+// each time; the one under way is alive until it is done, so its slot stays.
+ReportInstance::ReportInstance(PyObject *self) {
+  if (report_instance.self) return;
+  report_instance = {self, instance_dict_slot(self)};
+  native_steps_of(self);
+  installed_ = true;
+}
+
+ReportInstance::~ReportInstance() {
+  if (installed_) report_instance = {};
 }
 
 Ref call(PyObject *self, Step step, std::initializer_list<PyObject *> args) {

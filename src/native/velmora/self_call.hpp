@@ -3,6 +3,7 @@
 // class entry) is what gets called. No bound method is allocated.
 #pragma once
 
+#include <cstdint>
 #include <initializer_list>
 #include <span>
 
@@ -13,11 +14,35 @@ namespace velmora {
 
 Ref call(PyObject *self, Step step, std::initializer_list<PyObject *> args);
 
-// Would self.<step> resolve to our own method, so that calling the C++ body
-// directly is what Python would do?
-bool is_own_step(PyObject *self, Step step);
-// The same for every one of `steps`.
-bool are_own_steps(PyObject *self, std::initializer_list<Step> steps);
+// The steps as a set of bits.
+constexpr std::uint32_t step_set(std::initializer_list<Step> steps) {
+  std::uint32_t set = 0;
+  for (Step step : steps) set |= std::uint32_t{1} << static_cast<unsigned>(step);
+  return set;
+}
+
+// Would self.<step> resolve to our own method, for each of `steps`, so that
+// calling the C++ body directly is what Python would do?
+bool resolve_to_own(PyObject *self, std::uint32_t steps);
+inline bool is_own_step(PyObject *self, Step step) { return resolve_to_own(self, step_set({step})); }
+inline bool are_own_steps(PyObject *self, std::initializer_list<Step> steps) {
+  return resolve_to_own(self, step_set(steps));
+}
+
+// While a report is made, the instance stays alive: what finding its steps
+// needs of it (where its instance dict lives) is looked up once, for the
+// first report under way; the answer still follows every change to the
+// class or to the instance's attributes.
+class ReportInstance {
+ public:
+  explicit ReportInstance(PyObject *self);
+  ~ReportInstance();
+  ReportInstance(const ReportInstance &) = delete;
+  ReportInstance &operator=(const ReportInstance &) = delete;
+
+ private:
+  bool installed_ = false;
+};
 
 // Runs our own `step` as its method object would, its arguments checked
 // first; `body` takes the checked parameters. For callers that know the step

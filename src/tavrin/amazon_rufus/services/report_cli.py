@@ -5,11 +5,14 @@ from __future__ import annotations
 import argparse
 import contextlib
 import json
+import multiprocessing
 import os
 import re
+import signal
 import sys
 import tempfile
-from collections.abc import Sequence
+from collections.abc import Iterator, Sequence
+from dataclasses import dataclass
 from importlib import metadata
 from pathlib import Path
 from typing import Any, BinaryIO, TextIO
@@ -40,6 +43,7 @@ examples:
   rufus-report monday.json tuesday.json  print both reports, separated by one blank line
   cat result.json | rufus-report -       read the payload from standard input
   rufus-report -o reports runs/*.json    write reports/NAME.md for every runs/NAME.json
+  rufus-report -j 4 -o reports runs/*    the same, rendered by 4 worker processes
   rufus-report result.json | less        standard output carries the reports and nothing else
 
 Each input is a UTF-8 JSON document (a leading byte order mark is accepted)
@@ -55,10 +59,17 @@ and standard error is a terminal.
 A bad input is reported on standard error as "rufus-report: FILE: reason" and
 skipped; the other inputs are still rendered.
 
+With --jobs N the inputs are rendered by N worker processes (0: one per
+usable CPU; by default one per usable CPU with --output-dir, else a single
+process). The results are the same as with one process: the same files, the
+reports printed and the errors reported in input order, the same exit status.
+Ctrl-C stops the workers at once and leaves no partly written file.
+
 exit status:
   0  every report was rendered
   1  standard output was closed before all reports were printed
   2  some input could not be rendered, or the command line was wrong
+  130  interrupted (Ctrl-C)
 """
 
 
@@ -143,7 +154,10 @@ class Renderer:
         self._stdin_read = False
 
     def render(self, source: Source) -> bytes:
-        payload = self._parse(self._decode(self._read(source)))
+        return self.render_data(self._read(source))
+
+    def render_data(self, data: bytes) -> bytes:
+        payload = self._parse(self._decode(data))
         try:
             report = self._velmora.format_data(payload)
         except Exception as error:
@@ -152,10 +166,10 @@ class Renderer:
 
     def _read(self, source: Source) -> bytes:
         if not source.is_stdin:
-            try:
-                return Path(source.argument).read_bytes()
-            except OSError as error:
-                raise InputError(f"cannot read: {_os_reason(error)}") from error
+            return read_file(source.argument)
+        return self.read_stdin()
+
+    def read_stdin(self) -> bytes:
         # A second read would see an empty stream, which is never what was meant.
         if self._stdin_read:
             raise InputError("standard input was already read")
@@ -191,6 +205,13 @@ class Renderer:
         if not isinstance(document, dict):
             raise InputError(f"the JSON document is {_json_kind(document)}, not an object")
         return document
+
+
+def read_file(path: str) -> bytes:
+    try:
+        return Path(path).read_bytes()
+    except OSError as error:
+        raise InputError(f"cannot read: {_os_reason(error)}") from error
 
 
 def _json_kind(value: object) -> str:
@@ -264,7 +285,11 @@ def _write_one(
     try:
         write_atomically(target, report, mode)
     except OSError as error:
-        console.error(source.label, f"cannot write {target}: {_os_reason(error)}")
+        console.error(source.label, _write_error(target, error))
+
+
+def _write_error(target: Path, error: OSError) -> str:
+    return f"cannot write {target}: {_os_reason(error)}"
 
 
 def _new_file_mode() -> int:
@@ -289,6 +314,194 @@ def write_atomically(target: Path, data: bytes, mode: int) -> None:
         with contextlib.suppress(OSError):
             os.unlink(temporary)
         raise
+
+
+# --- Rendering in worker processes --------------------------------------------
+#
+# The main process decides everything that depends on order (standard input,
+# report names taken twice) and hands each other input to a worker, which
+# reads, renders and, with --output-dir, writes it. Results come back as they
+# finish; the main process reports them in input order, so the output is that
+# of a single process.
+
+
+@dataclass(frozen=True)
+class Task:
+    index: int
+    path: str | None  # the input file, or None when `data` holds standard input
+    data: bytes | None
+    target: Path | None  # where to write the report; None: send it back to print
+    mode: int = 0
+
+
+@dataclass(frozen=True)
+class Outcome:
+    index: int
+    error: str | None = None
+    report: bytes = b""
+
+
+_worker_renderer: Renderer | None = None
+
+
+def _start_worker() -> None:
+    global _worker_renderer
+    # Ctrl-C reaches every process of the terminal's group: the main process
+    # alone handles it, by stopping the workers.
+    signal.signal(signal.SIGINT, signal.SIG_IGN)
+    _worker_renderer = Renderer()
+
+
+def _run_task(task: Task) -> Outcome:
+    assert _worker_renderer is not None
+    try:
+        data = read_file(task.path) if task.path is not None else task.data
+        assert data is not None
+        report = _worker_renderer.render_data(data)
+    except InputError as error:
+        return Outcome(task.index, str(error))
+    if task.target is None:
+        return Outcome(task.index, report=report)
+    try:
+        with _termination_deferred():
+            write_atomically(task.target, report, task.mode)
+    except OSError as error:
+        return Outcome(task.index, _write_error(task.target, error))
+    return Outcome(task.index)
+
+
+@contextlib.contextmanager
+def _termination_deferred() -> Iterator[None]:
+    """A worker stopped while it writes would leave its temporary file behind:
+    SIGTERM waits until the report is in place (where signals can be held)."""
+    if not hasattr(signal, "pthread_sigmask"):
+        yield
+        return
+    previous = signal.pthread_sigmask(signal.SIG_BLOCK, {signal.SIGTERM})
+    try:
+        yield
+    finally:
+        signal.pthread_sigmask(signal.SIG_SETMASK, previous)
+
+
+@contextlib.contextmanager
+def _sigint_ignored() -> Iterator[None]:
+    # Workers started meanwhile inherit the disposition, so a Ctrl-C before
+    # their initializer runs cannot interrupt them either.
+    previous = signal.signal(signal.SIGINT, signal.SIG_IGN)
+    try:
+        yield
+    finally:
+        signal.signal(signal.SIGINT, previous)
+
+
+class OrderedResults:
+    """Outcomes as they finish, handed to `report` in input order."""
+
+    def __init__(self, report) -> None:
+        self._report = report
+        self._waiting: dict[int, Outcome] = {}
+        self._next = 0
+
+    def add(self, outcome: Outcome) -> None:
+        self._waiting[outcome.index] = outcome
+        while self._next in self._waiting:
+            self._report(self._waiting.pop(self._next))
+            self._next += 1
+
+
+def render_in_workers(
+    sources: Sequence[Source],
+    renderer: Renderer,
+    console: Console,
+    jobs: int,
+    directory: Path | None,
+    out: BinaryIO,
+) -> None:
+    """print_reports (no directory) or write_reports with `jobs` worker processes."""
+    if directory is not None:
+        try:
+            directory.mkdir(parents=True, exist_ok=True)
+        except OSError as error:
+            console.error(str(directory), f"cannot create the output directory: {_os_reason(error)}")
+            return
+    mode = _new_file_mode()
+    printed_any = False
+
+    def report(outcome: Outcome) -> None:
+        nonlocal printed_any
+        if outcome.error is not None:
+            console.error(sources[outcome.index].label, outcome.error)
+        elif outcome.report:
+            if printed_any:
+                out.write(b"\n")
+            out.write(outcome.report)
+            out.flush()
+            printed_any = True
+
+    results = OrderedResults(report)
+    tasks: list[Task] = []
+    settled: list[Outcome] = []
+    owners: dict[str, Source] = {}
+    for index, source in enumerate(sources):
+        target = None
+        if directory is not None:
+            target = directory / source.report_name
+            owner = owners.setdefault(source.report_name, source)
+            if owner is not source:
+                settled.append(Outcome(index, f"not written: {target} is the report of {owner.label}"))
+                continue
+        if not source.is_stdin:
+            tasks.append(Task(index, source.argument, None, target, mode))
+            continue
+        try:
+            tasks.append(Task(index, None, renderer.read_stdin(), target, mode))
+        except InputError as error:
+            settled.append(Outcome(index, str(error)))
+
+    for outcome in settled:
+        results.add(outcome)
+        if directory is not None:
+            console.advance()
+    if not tasks:
+        return
+    with _sigint_ignored():
+        pool = multiprocessing.get_context().Pool(min(jobs, len(tasks)), initializer=_start_worker)
+    pending = {task.index: task for task in tasks}
+    try:
+        for outcome in pool.imap_unordered(_run_task, tasks):
+            del pending[outcome.index]
+            if directory is not None:
+                console.advance()
+            results.add(outcome)
+        pool.close()
+    except BaseException:
+        pool.terminate()
+        pool.join()
+        _remove_temporary_files(pending.values())
+        raise
+    pool.join()
+
+
+def _remove_temporary_files(unfinished) -> None:
+    """What a worker stopped in the middle of writing left behind, where the
+    system could not hold its termination back."""
+    for task in unfinished:
+        if task.target is None:
+            continue
+        for leftover in task.target.parent.glob(f".{task.target.name}.*.tmp"):
+            with contextlib.suppress(OSError):
+                leftover.unlink()
+
+
+def usable_cpus() -> int:
+    return os.process_cpu_count() or 1
+
+
+def default_jobs(directory: Path | None) -> int:
+    # Printing keeps to one process unless asked: its reports go one by one to
+    # a reader anyway. Writing files is batch work.
+    return usable_cpus() if directory is not None else 1
 
 
 def _version() -> str:
@@ -318,8 +531,26 @@ def build_parser() -> argparse.ArgumentParser:
         type=Path,
         help="write one DIR/NAME.md per input NAME.json instead of printing; DIR is created when missing",
     )
+    parser.add_argument(
+        "-j",
+        "--jobs",
+        metavar="N",
+        type=_job_count,
+        help="render in N worker processes; 0: one per usable CPU "
+        "(default: one per usable CPU with --output-dir, else 1)",
+    )
     parser.add_argument("--version", action="version", version=f"%(prog)s {_version()}")
     return parser
+
+
+def _job_count(text: str) -> int:
+    try:
+        jobs = int(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"not a number: {text!r}") from None
+    if jobs < 0:
+        raise argparse.ArgumentTypeError(f"must be 0 or more, not {jobs}")
+    return jobs
 
 
 def _silence_stdout() -> None:
@@ -338,8 +569,11 @@ def main(argv: Sequence[str] | None = None) -> int:
     )
     console = Console(sys.stderr, len(sources), show_progress)
     renderer = Renderer()
+    jobs = default_jobs(directory) if arguments.jobs is None else arguments.jobs or usable_cpus()
     try:
-        if directory is None:
+        if jobs > 1 and len(sources) > 1:
+            render_in_workers(sources, renderer, console, jobs, directory, sys.stdout.buffer)
+        elif directory is None:
             print_reports(sources, renderer, console, sys.stdout.buffer)
         else:
             write_reports(sources, renderer, console, directory)
