@@ -29,13 +29,16 @@ sys.path.insert(0, str(Path(__file__).parent))
 import bench  # noqa: E402  (the workload generators)
 from tavrin.amazon_rufus.services import report_cli  # noqa: E402
 
+# Part of the folder's name for its runs: a change to saved_run() makes new ones.
+GENERATOR_VERSION = 2
+
 SCRIPT = Path(sys.executable).with_name("rufus-report.exe" if os.name == "nt" else "rufus-report")
 
 
 def saved_run(rng: random.Random) -> dict:
-    """One saved payload: 4 to 12 answers, each text, blocks or a short text with links."""
+    """One saved payload: 8 to 24 answers, each text, blocks or a short text with links."""
     answers = []
-    for _ in range(rng.randint(4, 12)):
+    for _ in range(rng.randint(8, 24)):
         content = bench.answer_content(rng, rng.randint(1000, 12000))
         kind = rng.random()
         if kind < 0.4:
@@ -52,7 +55,7 @@ def saved_run(rng: random.Random) -> dict:
 
 def generate(directory: Path, runs: int) -> list[Path]:
     """The folder of saved runs, made once for a given count and reused."""
-    stamp = directory / f".complete-{runs}"
+    stamp = directory / f".complete-{runs}-v{GENERATOR_VERSION}"
     paths = [directory / f"run{number:04}.json" for number in range(runs)]
     if stamp.exists():
         return paths
