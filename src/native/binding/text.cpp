@@ -48,6 +48,9 @@ bool StrView::starts_with(Span span, const char *ascii) const {
 
 namespace {
 
+// Characters from which a text counts as long when it grows.
+constexpr Py_ssize_t kLongText = 64 * 1024;
+
 // The largest character of the storage class that holds `ch`: the
 // interpreter keeps every str in the narrowest of ASCII, Latin-1, UCS-2 and
 // UCS-4 that holds all its characters.
@@ -125,9 +128,13 @@ void TextWriter::grow(Py_ssize_t more, Py_UCS4 maxchar) {
   }
   const Py_ssize_t needed = length_ + more;
   Py_ssize_t capacity = std::max({needed, expected_, capacity_, Py_ssize_t{1}});
-  // Growing by a little at a time would copy the text again and again.
-  if (needed > capacity_ && capacity_ > 0)
-    capacity = std::max(capacity, capacity_ + std::min(capacity_, PY_SSIZE_T_MAX - capacity_) / 2);
+  // Growing by a little at a time would copy the text again and again; a
+  // long text grows by a quarter, as the interpreter's own writer does, so
+  // that it never holds much more memory than it needs.
+  if (needed > capacity_ && capacity_ > 0) {
+    const Py_ssize_t step = capacity_ < kLongText ? capacity_ / 2 : capacity_ / 4;
+    capacity = std::max(capacity, capacity_ + std::min(step, PY_SSIZE_T_MAX - capacity_));
+  }
   const Py_UCS4 top = storage_class_top(std::max(maxchar, maxchar_));
 
   if (!storage_ || top > maxchar_) {
