@@ -15,6 +15,7 @@ Needs valgrind on PATH.
 from __future__ import annotations
 
 import argparse
+import os
 import random
 import re
 import shutil
@@ -57,7 +58,10 @@ def count(name: str, calls: int) -> int:
             "--calls",
             str(calls),
         ]
-        subprocess.run(command, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        # String hashes decide dict layouts, and so the instructions of a lookup:
+        # one seed keeps runs comparable (random ones move counts by about 1 %).
+        environment = {**os.environ, "PYTHONHASHSEED": "0"}
+        subprocess.run(command, check=True, env=environment, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         totals = re.search(r"^(?:totals|summary): (\d+)", profile.read_text(), re.MULTILINE)
         if not totals:
             raise SystemExit(f"no instruction total in {profile}")

@@ -48,14 +48,46 @@ Ref field(PyObject *item, PyObject *key) {
   return trimmed_text(value.get());
 }
 
-// "  " and the text, when that is not empty.
-template <class Sink>
-void write_indented(Sink &sink, PyObject *text) {
-  if (!is_true(text)) return;
-  sink.begin_line();
-  sink.write_ascii("  ", 2);
-  write_piece(sink, text);
+// A link object's lines from its five parts: "- ASIN - TITLE (SOURCE)" with
+// what is shown of those, then the address and the description indented.
+// A part says whether it shows, and writes itself; the label's parts are
+// asked first, each indented part just before it is written.
+template <class Sink, class Part>
+void write_link_lines(Sink &sink, const Part &asin, const Part &title, const Part &source, const Part &href,
+                      const Part &description, bool include_source) {
+  const bool has_asin = asin.shown();
+  const bool has_title = title.shown();
+  const bool show_source = include_source && source.shown();
+  if (has_asin || has_title || show_source) {
+    sink.begin_line();
+    sink.write_ascii("- ", 2);
+    if (has_asin) asin.write_to(sink);
+    if (has_asin && has_title) sink.write_ascii(" - ", 3);
+    if (has_title) title.write_to(sink);
+    if (show_source) {
+      if (has_asin || has_title) sink.write_char(' ');
+      sink.write_char('(');
+      source.write_to(sink);
+      sink.write_char(')');
+    }
+  }
+  for (const Part *indented : {&href, &description}) {
+    if (!indented->shown()) continue;
+    sink.begin_line();
+    sink.write_ascii("  ", 2);
+    indented->write_to(sink);
+  }
 }
+
+// A part as Python reads it: shown when true, written as str() gives it.
+struct ReadPart {
+  Ref text;
+  bool shown() const { return is_true(text.get()); }
+  template <class Sink>
+  void write_to(Sink &sink) const {
+    write_piece(sink, text.get());
+  }
+};
 
 // The values a link object holds under the five keys read, when reading them
 // runs no Python code: an exact dict whose keys are all exact str, each value
@@ -98,46 +130,31 @@ bool read_plain_link(PyObject *item, PlainLink &link) {
   return true;
 }
 
-// The stripped span of a field, empty when it is missing.
-Span stripped(const Ref &text) {
-  if (!text) return {};
-  const StrView view(text.get());
-  return view.strip(view.all());
-}
+// A part of a plain link: the stripped span of an exact str, empty when the
+// key is missing.
+struct PlainPart {
+  PyObject *text = nullptr;
+  Span span;
+
+  explicit PlainPart(const Ref &value) : text(value.get()) {
+    if (!text) return;
+    const StrView view(text);
+    span = view.strip(view.all());
+  }
+  bool shown() const { return !span.empty(); }
+  template <class Sink>
+  void write_to(Sink &sink) const {
+    sink.write(text, span);
+  }
+};
 
 template <class Sink>
 void write_plain_link(Sink &sink, const PlainLink &link, bool include_source) {
   // The address stands in for a title only when the title is missing or
   // empty, so a title of whitespace leaves the label without one.
   const bool has_raw_title = link.title && PyUnicode_GET_LENGTH(link.title.get()) > 0;
-  const Ref &title_text = has_raw_title ? link.title : link.href;
-  const Span asin = stripped(link.asin);
-  const Span title = stripped(title_text);
-  const Span href = stripped(link.href);
-  const Span source = stripped(link.source);
-  const Span description = stripped(link.description);
-
-  const bool show_source = include_source && !source.empty();
-  if (!asin.empty() || !title.empty() || show_source) {
-    sink.begin_line();
-    sink.write_ascii("- ", 2);
-    if (!asin.empty()) sink.write(link.asin.get(), asin);
-    if (!asin.empty() && !title.empty()) sink.write_ascii(" - ", 3);
-    if (!title.empty()) sink.write(title_text.get(), title);
-    if (show_source) {
-      sink.write_ascii(asin.empty() && title.empty() ? "(" : " (", asin.empty() && title.empty() ? 1 : 2);
-      sink.write(link.source.get(), source);
-      sink.write_char(')');
-    }
-  }
-  const auto write_indented = [&sink](const Ref &text, Span span) {
-    if (span.empty()) return;
-    sink.begin_line();
-    sink.write_ascii("  ", 2);
-    sink.write(text.get(), span);
-  };
-  write_indented(link.href, href);
-  write_indented(link.description, description);
+  write_link_lines(sink, PlainPart(link.asin), PlainPart(has_raw_title ? link.title : link.href),
+                   PlainPart(link.source), PlainPart(link.href), PlainPart(link.description), include_source);
 }
 
 template <class Sink>
@@ -153,24 +170,8 @@ void write_link_object(Sink &sink, PyObject *item, bool include_source) {
   Ref source = field(item, py_str<"source">());
   Ref description = field(item, py_str<"description">());
 
-  const bool has_asin = is_true(asin.get());
-  const bool has_title = is_true(title.get());
-  const bool show_source = include_source && is_true(source.get());
-  if (has_asin || has_title || show_source) {
-    sink.begin_line();
-    sink.write_ascii("- ", 2);
-    if (has_asin) write_piece(sink, asin.get());
-    if (has_asin && has_title) sink.write_ascii(" - ", 3);
-    if (has_title) write_piece(sink, title.get());
-    if (show_source) {
-      if (has_asin || has_title) sink.write_char(' ');
-      sink.write_char('(');
-      write_piece(sink, source.get());
-      sink.write_char(')');
-    }
-  }
-  write_indented(sink, href.get());
-  write_indented(sink, description.get());
+  write_link_lines(sink, ReadPart{std::move(asin)}, ReadPart{std::move(title)}, ReadPart{std::move(source)},
+                   ReadPart{std::move(href)}, ReadPart{std::move(description)}, include_source);
 }
 
 }  // namespace

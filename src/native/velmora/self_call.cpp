@@ -24,8 +24,6 @@ PyObject *step_name(Step step) {
   return names[static_cast<std::size_t>(step)];
 }
 
-std::uint32_t step_bit(Step step) { return std::uint32_t{1} << static_cast<unsigned>(step); }
-
 // Which steps a type still resolves to our own method objects. Attribute
 // lookup on the type is what Python would do for an instance of it, as long
 // as the type keeps the generic __getattribute__.

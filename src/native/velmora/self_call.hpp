@@ -14,10 +14,11 @@ namespace velmora {
 
 Ref call(PyObject *self, Step step, std::initializer_list<PyObject *> args);
 
-// The steps as a set of bits.
+// A step's bit in a set of steps, and the set of `steps`.
+constexpr std::uint32_t step_bit(Step step) { return std::uint32_t{1} << static_cast<unsigned>(step); }
 constexpr std::uint32_t step_set(std::initializer_list<Step> steps) {
   std::uint32_t set = 0;
-  for (Step step : steps) set |= std::uint32_t{1} << static_cast<unsigned>(step);
+  for (Step step : steps) set |= step_bit(step);
   return set;
 }
 

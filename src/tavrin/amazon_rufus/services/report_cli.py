@@ -238,29 +238,50 @@ def _encode(report: str) -> bytes:
         return LONE_SURROGATE.sub("\ufffd", text).encode("utf-8")
 
 
+class ReportPrinter:
+    """Reports on standard output, one blank line between two; empty reports print nothing."""
+
+    def __init__(self, out: BinaryIO) -> None:
+        self._out = out
+        self._printed_any = False
+
+    def print(self, report: bytes) -> None:
+        if not report:
+            return
+        if self._printed_any:
+            self._out.write(b"\n")
+        self._out.write(report)
+        # Flushed per report so that a reader sees each one as soon as it is ready.
+        self._out.flush()
+        self._printed_any = True
+
+
 def print_reports(sources: Sequence[Source], renderer: Renderer, console: Console, out: BinaryIO) -> None:
-    printed_any = False
+    printer = ReportPrinter(out)
     for source in sources:
         try:
-            report = renderer.render(source)
+            printer.print(renderer.render(source))
         except InputError as error:
             console.error(source.label, str(error))
-            continue
-        if not report:
-            continue
-        if printed_any:
-            out.write(b"\n")
-        out.write(report)
-        # Flushed per report so that a reader sees each one as soon as it is ready.
-        out.flush()
-        printed_any = True
 
 
-def write_reports(sources: Sequence[Source], renderer: Renderer, console: Console, directory: Path) -> None:
+def _make_output_directory(directory: Path, console: Console) -> bool:
     try:
         directory.mkdir(parents=True, exist_ok=True)
     except OSError as error:
         console.error(str(directory), f"cannot create the output directory: {_os_reason(error)}")
+        return False
+    return True
+
+
+def _name_taken(source: Source, target: Path, owners: dict[str, Source]) -> str | None:
+    """Why `source` may not write `target` (an earlier input's report), or None: it is `source`'s now."""
+    owner = owners.setdefault(source.report_name, source)
+    return None if owner is source else f"not written: {target} is the report of {owner.label}"
+
+
+def write_reports(sources: Sequence[Source], renderer: Renderer, console: Console, directory: Path) -> None:
+    if not _make_output_directory(directory, console):
         return
     mode = _new_file_mode()
     owners: dict[str, Source] = {}
@@ -273,9 +294,8 @@ def _write_one(
     source: Source, renderer: Renderer, console: Console, directory: Path, mode: int, owners: dict[str, Source]
 ) -> None:
     target = directory / source.report_name
-    owner = owners.setdefault(source.report_name, source)
-    if owner is not source:
-        console.error(source.label, f"not written: {target} is the report of {owner.label}")
+    if taken := _name_taken(source, target, owners):
+        console.error(source.label, taken)
         return
     try:
         report = renderer.render(source)
@@ -419,25 +439,16 @@ def render_in_workers(
     out: BinaryIO,
 ) -> None:
     """print_reports (no directory) or write_reports with `jobs` worker processes."""
-    if directory is not None:
-        try:
-            directory.mkdir(parents=True, exist_ok=True)
-        except OSError as error:
-            console.error(str(directory), f"cannot create the output directory: {_os_reason(error)}")
-            return
+    if directory is not None and not _make_output_directory(directory, console):
+        return
     mode = _new_file_mode()
-    printed_any = False
+    printer = ReportPrinter(out)
 
     def report(outcome: Outcome) -> None:
-        nonlocal printed_any
         if outcome.error is not None:
             console.error(sources[outcome.index].label, outcome.error)
-        elif outcome.report:
-            if printed_any:
-                out.write(b"\n")
-            out.write(outcome.report)
-            out.flush()
-            printed_any = True
+        else:
+            printer.print(outcome.report)
 
     results = OrderedResults(report)
     tasks: list[Task] = []
@@ -447,9 +458,8 @@ def render_in_workers(
         target = None
         if directory is not None:
             target = directory / source.report_name
-            owner = owners.setdefault(source.report_name, source)
-            if owner is not source:
-                settled.append(Outcome(index, f"not written: {target} is the report of {owner.label}"))
+            if taken := _name_taken(source, target, owners):
+                settled.append(Outcome(index, taken))
                 continue
         if not source.is_stdin:
             tasks.append(Task(index, source.argument, None, target, mode))
