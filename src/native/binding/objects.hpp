@@ -58,7 +58,12 @@ IndexValue index_value(PyObject *integer);
 // beyond what a machine word holds clamps too.
 Py_ssize_t clamped_int(PyObject *integer, Py_ssize_t low, Py_ssize_t high);
 
-inline Ref to_str(PyObject *object) { return owned(PyObject_Str(object)); }
+// `str(object)`. An exact str is its own str: handed back without the call,
+// whose signal check costs more than the rest when a list of strs is rendered.
+inline Ref to_str(PyObject *object) {
+  if (PyUnicode_CheckExact(object)) return Ref::borrow(object);
+  return owned(PyObject_Str(object));
+}
 
 inline Ref new_list(Py_ssize_t size = 0) { return owned(PyList_New(size)); }
 
