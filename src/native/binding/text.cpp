@@ -178,7 +178,6 @@ Ref concat(std::initializer_list<PyObject *> pieces) {
 }
 
 Ref str_stripped(PyObject *value) {
-  if (PyUnicode_CheckExact(value)) return strip(value);
   Ref text = to_str(value);
   // __str__ may hand back a str subclass, whose own strip() then applies.
   if (!PyUnicode_CheckExact(text.get())) return call_method(text.get(), py_str<"strip">());

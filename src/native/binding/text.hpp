@@ -180,7 +180,7 @@ void write_decimal(Writer &out, PyObject *integer) {
   int overflow = 0;
   const std::int64_t value = check_value(PyLong_AsLongLongAndOverflow(integer, &overflow));
   if (overflow) {
-    Ref digits = owned(PyObject_Str(integer));
+    Ref digits = to_str(integer);
     out.write(digits.get());
     return;
   }
