@@ -27,7 +27,7 @@ PyObject *method_vectorcall(PyObject *callable, PyObject *const *args, size_t na
   PyObject *result = boundary([&] {
     Arguments arguments;
     arguments.bind(def.signature, args, nargsf, kwnames);
-    arguments.check(def.signature);
+    arguments.validate(def.signature);
     return def.body(arguments.self(), arguments.params());
   });
   leave_call();

@@ -7,7 +7,7 @@
 
 namespace tavrin {
 
-// The C++ body of a method: `params` are the checked arguments after self.
+// The C++ body of a method: `params` are the validated arguments after self.
 using MethodBody = Ref (*)(PyObject *self, PyObject *const *params);
 
 struct MethodDef {

@@ -53,7 +53,7 @@ void leave_sys_modules(PyObject *module, const char *full_name) noexcept {
 
 }  // namespace
 
-void ModuleLifecycle::check_single_interpreter() {
+void ModuleLifecycle::refuse_other_interpreters() {
   const PY_INT64_T current = PyInterpreterState_GetID(PyInterpreterState_Get());
   if (current == -1) throw_error();
   if (interpreter_id_ == -1) {
@@ -77,8 +77,8 @@ Ref ModuleLifecycle::new_module(PyObject *import_spec) {
 
 PyObject *ModuleLifecycle::create(PyObject *import_spec) noexcept {
   return boundary([&] {
-    check_single_interpreter();
-    if (module_) return Ref::borrow(module_);
+    refuse_other_interpreters();
+    if (module_) return Ref::new_reference(module_);
     return new_module(import_spec);
   });
 }

@@ -29,7 +29,7 @@ class ModuleLifecycle {
   const ModuleInfo &info() const { return info_; }
 
  private:
-  void check_single_interpreter();
+  void refuse_other_interpreters();
   Ref new_module(PyObject *import_spec);
   void run_body(PyObject *module);
 

@@ -61,7 +61,7 @@ Py_ssize_t clamped_int(PyObject *integer, Py_ssize_t low, Py_ssize_t high);
 // `str(object)`. An exact str is its own str: handed back without the call,
 // whose signal check costs more than the rest when a list of strs is rendered.
 inline Ref to_str(PyObject *object) {
-  if (PyUnicode_CheckExact(object)) return Ref::borrow(object);
+  if (PyUnicode_CheckExact(object)) return Ref::new_reference(object);
   return owned(PyObject_Str(object));
 }
 
@@ -95,7 +95,7 @@ Ref get_or(PyObject *mapping, PyObject *key, MakeDefault &&make_default) {
 }
 
 inline Ref get_or(PyObject *mapping, PyObject *key, PyObject *fallback) {
-  return get_or(mapping, key, [fallback] { return Ref::borrow(fallback); });
+  return get_or(mapping, key, [fallback] { return Ref::new_reference(fallback); });
 }
 
 // `object.name()`.
@@ -125,9 +125,9 @@ void for_each(PyObject *iterable, Visit &&visit) {
   if (PyList_CheckExact(iterable)) {
     // What list iteration does: the list is held, and its length is read
     // again before each item, so a list that grows or shrinks is followed.
-    const Ref list = Ref::borrow(iterable);
+    const Ref list = Ref::new_reference(iterable);
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(iterable); ++i) {
-      Ref item = Ref::borrow(PyList_GET_ITEM(iterable, i));
+      Ref item = Ref::new_reference(PyList_GET_ITEM(iterable, i));
       visit(item.get());
     }
     return;

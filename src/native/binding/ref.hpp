@@ -24,6 +24,26 @@ struct PyErrorSet {};
 // Sets a Python exception and throws.
 [[noreturn]] void raise(PyObject *type, const char *format, ...);
 
+class Ref;
+
+// A borrowed reference: someone else keeps the object alive for as long as
+// this is used, and it is never released here. Parameters and members take it
+// where the reader should see that nothing is owned; whatever must be kept
+// beyond that is made a Ref. A temporary Ref cannot become one: it would be
+// released before use.
+class Borrowed {
+ public:
+  constexpr Borrowed(PyObject *ptr) noexcept : ptr_(ptr) {}
+  Borrowed(const Ref &ref) noexcept;
+  Borrowed(Ref &&) = delete;
+
+  PyObject *get() const noexcept { return ptr_; }
+  operator PyObject *() const noexcept { return ptr_; }
+
+ private:
+  PyObject *ptr_;
+};
+
 // An owned (strong) reference; releases it when it goes out of scope.
 class Ref {
  public:
@@ -39,10 +59,10 @@ class Ref {
 
   // Takes over a new reference that must not be NULL.
   static Ref steal(PyObject *ptr) noexcept { return Ref(ptr); }
-  // Takes a new strong reference to a borrowed object.
-  static Ref borrow(PyObject *ptr) noexcept {
-    Py_XINCREF(ptr);
-    return Ref(ptr);
+  // Makes a new strong reference to an object borrowed from someone else.
+  static Ref new_reference(Borrowed object) noexcept {
+    Py_XINCREF(object.get());
+    return Ref(object.get());
   }
 
   PyObject *get() const noexcept { return ptr_; }
@@ -53,6 +73,8 @@ class Ref {
   explicit Ref(PyObject *ptr) noexcept : ptr_(ptr) {}
   PyObject *ptr_ = nullptr;
 };
+
+inline Borrowed::Borrowed(const Ref &ref) noexcept : ptr_(ref.get()) {}
 
 // Wraps the result of an API call returning a new reference; NULL means error.
 inline Ref owned(PyObject *new_ref) {
@@ -74,8 +96,8 @@ Value check_value(Value value) {
   return value;
 }
 
-inline Ref none() { return Ref::borrow(Py_None); }
-inline Ref boolean(bool value) { return Ref::borrow(value ? Py_True : Py_False); }
+inline Ref none() { return Ref::new_reference(Py_None); }
+inline Ref boolean(bool value) { return Ref::new_reference(value ? Py_True : Py_False); }
 
 // Sets the Python exception for the C++ exception being handled: the error
 // signal leaves the one already set, a failed allocation (or a container

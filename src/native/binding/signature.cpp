@@ -58,13 +58,13 @@ Ref to_int(const char *param, PyObject *value) {
   return owned(PyNumber_Long(value));
 }
 
-PyTypeObject *exact_type_for(Check check) {
-  switch (check) {
-    case Check::Dict:
+PyTypeObject *exact_type_for(Expect expect) {
+  switch (expect) {
+    case Expect::Dict:
       return &PyDict_Type;
-    case Check::Str:
+    case Expect::Str:
       return &PyUnicode_Type;
-    case Check::List:
+    case Expect::List:
       return &PyList_Type;
     default:
       return nullptr;
@@ -73,20 +73,20 @@ PyTypeObject *exact_type_for(Check check) {
 
 }  // namespace
 
-bool already_checked(const Signature &signature, std::span<PyObject *const> params) {
+bool already_valid(const Signature &signature, std::span<PyObject *const> params) {
   for (std::size_t i = 0; i < params.size(); ++i) {
     PyObject *value = params[i];
-    switch (signature.params[i].check) {
-      case Check::Any:
+    switch (signature.params[i].expect) {
+      case Expect::Any:
         break;
-      case Check::Int:
+      case Expect::Int:
         if (!PyLong_CheckExact(value)) return false;
         break;
-      case Check::Truth:
+      case Expect::Truth:
         if (value != Py_True && value != Py_False) return false;
         break;
       default:
-        if (Py_TYPE(value) != exact_type_for(signature.params[i].check)) return false;
+        if (Py_TYPE(value) != exact_type_for(signature.params[i].expect)) return false;
     }
   }
   return true;
@@ -123,21 +123,21 @@ void Arguments::bind_in_order(PyObject *self, std::span<PyObject *const> params)
   for (std::size_t i = 0; i < params.size(); ++i) values_[i + 1] = params[i];
 }
 
-void Arguments::check(const Signature &signature) {
+void Arguments::validate(const Signature &signature) {
   const std::size_t count = signature.params.size();
   for (std::size_t i = 0; i < count; ++i) {
     const Param &param = signature.params[i];
     PyObject *&value = values_[i + 1];
-    if (param.check != Check::Int || PyLong_CheckExact(value)) continue;
+    if (param.expect != Expect::Int || PyLong_CheckExact(value)) continue;
     held_[i + 1] = to_int(param.name, value);
     value = held_[i + 1].get();
   }
   for (std::size_t i = 0; i < count; ++i) {
     const Param &param = signature.params[i];
     PyObject *&value = values_[i + 1];
-    if (PyTypeObject *exact = exact_type_for(param.check)) {
+    if (PyTypeObject *exact = exact_type_for(param.expect)) {
       if (Py_TYPE(value) != exact) raise_incorrect_type(param.name, exact->tp_name, value);
-    } else if (param.check == Check::Truth) {
+    } else if (param.expect == Expect::Truth) {
       value = is_true(value) ? Py_True : Py_False;
     }
   }

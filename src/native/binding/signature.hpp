@@ -1,7 +1,7 @@
-// Declarative signatures and the one argument checker of every method.
+// Declarative signatures and the one argument validation of every method.
 //
-// A method's parameters are listed with their annotation texts; the check a
-// parameter gets follows from its annotation:
+// A method's parameters are listed with their annotation texts; what a
+// parameter must be follows from its annotation:
 //   dict, str, list, list[...]  exactly that built-in type (no subclass, no None)
 //   int                         converted with int() when it is a number
 //   bool                        its truth value
@@ -16,25 +16,25 @@
 
 namespace tavrin {
 
-enum class Check : unsigned char { Any, Dict, Str, List, Int, Truth };
+enum class Expect : unsigned char { Any, Dict, Str, List, Int, Truth };
 
-constexpr Check check_for(std::string_view annotation) {
-  if (annotation == "dict") return Check::Dict;
-  if (annotation == "str") return Check::Str;
-  if (annotation == "int") return Check::Int;
-  if (annotation == "bool") return Check::Truth;
-  if (annotation == "list" || annotation.starts_with("list[")) return Check::List;
-  return Check::Any;
+constexpr Expect expect_for(std::string_view annotation) {
+  if (annotation == "dict") return Expect::Dict;
+  if (annotation == "str") return Expect::Str;
+  if (annotation == "int") return Expect::Int;
+  if (annotation == "bool") return Expect::Truth;
+  if (annotation == "list" || annotation.starts_with("list[")) return Expect::List;
+  return Expect::Any;
 }
 
 struct Param {
   constexpr Param(const char *name, const char *annotation, bool keyword_only = false)
-      : name(name), annotation(annotation), keyword_only(keyword_only), check(check_for(annotation)) {}
+      : name(name), annotation(annotation), keyword_only(keyword_only), expect(expect_for(annotation)) {}
 
   const char *name;
   const char *annotation;
   bool keyword_only;
-  Check check;
+  Expect expect;
 };
 
 // `params` excludes the leading `self`, which every method takes.
@@ -45,9 +45,9 @@ struct Signature {
 
 inline constexpr std::size_t kMaxParams = 3;
 
-// Are `params` already what the checks make of them (exact dict, str, list
-// and int; True or False for a truth value), so that checking changes nothing?
-bool already_checked(const Signature &signature, std::span<PyObject *const> params);
+// Are `params` already what validation makes of them (exact dict, str, list
+// and int; True or False for a truth value), so that it would change nothing?
+bool already_valid(const Signature &signature, std::span<PyObject *const> params);
 
 // The arguments of one call, self first. Values are borrowed from the caller,
 // except the results of int() conversions, which are held here.
@@ -59,7 +59,7 @@ class Arguments {
   // Takes values already in signature order (a call made from C++).
   void bind_in_order(PyObject *self, std::span<PyObject *const> params);
   // Conversions first, then type tests, each in parameter order.
-  void check(const Signature &signature);
+  void validate(const Signature &signature);
 
   PyObject *self() const { return values_[0]; }
   // The parameters after self, in signature order.

@@ -142,11 +142,7 @@ void TextWriter::grow(Py_ssize_t more, Py_UCS4 maxchar) {
     if (length_) copy_chars(kind_, data_, PyUnicode_KIND(wider.get()), PyUnicode_DATA(wider.get()), length_);
     storage_ = std::move(wider);
   } else {
-    PyObject *storage = storage_.release();
-    // On failure the str is left as it was.
-    const int status = PyUnicode_Resize(&storage, capacity);
-    storage_ = Ref::steal(storage);
-    check(status);
+    resize_str(storage_, capacity);
   }
   data_ = PyUnicode_DATA(storage_.get());
   kind_ = PyUnicode_KIND(storage_.get());
@@ -162,11 +158,15 @@ Ref TextWriter::finish() {
   maxchar_ = 0;
   capacity_ = 0;
   if (!text) return empty_str();
-  PyObject *storage = text.release();
-  const int status = PyUnicode_Resize(&storage, length);
-  text = Ref::steal(storage);
-  check(status);
+  resize_str(text, length);
   return text;
+}
+
+void resize_str(Ref &text, Py_ssize_t length) {
+  PyObject *str = text.release();
+  const int status = PyUnicode_Resize(&str, length);
+  text = Ref::steal(str);
+  check(status);
 }
 
 Ref concat(std::initializer_list<PyObject *> pieces) {

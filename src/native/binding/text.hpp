@@ -84,12 +84,12 @@ inline bool has_ascii_text(PyObject *str, std::string_view text) {
 
 // A new str for part of `str` (the object itself when the span covers it).
 inline Ref substring(PyObject *str, Span span) {
-  if (span.begin == 0 && span.end == PyUnicode_GET_LENGTH(str) && PyUnicode_CheckExact(str)) return Ref::borrow(str);
+  if (span.begin == 0 && span.end == PyUnicode_GET_LENGTH(str) && PyUnicode_CheckExact(str)) return Ref::new_reference(str);
   return owned(PyUnicode_Substring(str, span.begin, span.end));
 }
 
 // "" as a shared object.
-inline Ref empty_str() { return Ref::borrow(py_str<"">()); }
+inline Ref empty_str() { return Ref::new_reference(py_str<"">()); }
 
 // str.strip() and str.rstrip() of an exact str.
 inline Ref strip(PyObject *str) { return substring(str, StrView(str).strip({0, PyUnicode_GET_LENGTH(str)})); }
@@ -104,6 +104,10 @@ inline Ref trimmed_text(PyObject *value) {
   if (PyUnicode_CheckExact(value)) return strip(value);
   return is_true(value) ? str_stripped(value) : empty_str();
 }
+
+// Resizes `text`, a str that nobody else has seen yet, to `length`
+// characters, in place where it can; on failure it is left as it was.
+void resize_str(Ref &text, Py_ssize_t length);
 
 // Builds a new str piece by piece, in the narrowest storage kind that holds
 // it. The text is written straight into the storage of the str it will

@@ -32,7 +32,7 @@ class RenderedBlocks final : public AssemblyOutput {
   }
   void table(PyObject *header, PyObject *rows) override {
     begin();
-    render_table(body_, header, [rows] { return Ref::borrow(rows); });
+    render_table(body_, header, [rows] { return Ref::new_reference(rows); });
   }
 
   bool any() const { return blocks_ > 0; }
@@ -63,7 +63,7 @@ Ref built_body(PyObject *self, const AnswerRecord &record) {
 }
 
 bool writes_directly(PyObject *self, const AnswerRecord &record) {
-  // Other types meet the argument checks of the steps, on the step-by-step road.
+  // Other types meet the argument validation of the steps, on the step-by-step road.
   if (!PyUnicode_CheckExact(record.text.get())) return false;
   PyObject *blocks = record.blocks.get();
   if (PyList_Check(blocks) && !PyList_CheckExact(blocks)) return false;

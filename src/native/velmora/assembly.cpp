@@ -40,7 +40,7 @@ Ref heading_level(PyObject *value) {
   if (!PyLong_Check(value)) return owned(PyLong_FromSsize_t(2));
   const Py_ssize_t level = clamped_int(value, kLowestLevel, kDeepestLevel);
   if (level == kLowestLevel || level == kDeepestLevel) return owned(PyLong_FromSsize_t(level));
-  return Ref::borrow(value);
+  return Ref::new_reference(value);
 }
 
 // The four block types assembly knows, and any other.
@@ -262,7 +262,7 @@ Ref normalize_row_cells(PyObject *, Args args) {
   // Saturates instead of failing; the extremes are handled by the helpers.
   const Py_ssize_t width = check_value(PyNumber_AsSsize_t(width_object, nullptr));
   const Py_ssize_t size = PyList_GET_SIZE(row);
-  if (size == width) return Ref::borrow(row);
+  if (size == width) return Ref::new_reference(row);
   const RowFit fit = fit_row(size, width);
   if (fit.merges_rest) return merged_row(row, fit.kept);
   return padded_row(row, width_object, width);

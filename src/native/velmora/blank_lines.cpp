@@ -257,12 +257,8 @@ Ref collapse_into(PyObject *text, Ref out) {
   // A str is always stored in the narrowest kind that holds it.
   if (collapse.may_narrow())
     return owned(PyUnicode_FromKindAndData(PyUnicode_KIND(out.get()), PyUnicode_DATA(out.get()), length));
-  PyObject *result = out.release();
-  if (length != PyUnicode_GET_LENGTH(result) && PyUnicode_Resize(&result, length) < 0) {
-    Py_XDECREF(result);
-    throw_error();
-  }
-  return Ref::steal(result);
+  if (length != PyUnicode_GET_LENGTH(out.get())) resize_str(out, length);
+  return out;
 }
 
 Ref collapse_into(PyObject *text, Ref out) {

@@ -37,14 +37,14 @@ void JoinedLines::add(PyObject *item) {
   }
   if (!PyUnicode_Check(item)) {
     bad_index_ = count_++;
-    bad_type_ = Ref::borrow(reinterpret_cast<PyObject *>(Py_TYPE(item)));
+    bad_type_ = Ref::new_reference(reinterpret_cast<PyObject *>(Py_TYPE(item)));
     return;
   }
   begin_line();
   write(item);
 }
 
-void JoinedLines::check() const {
+void JoinedLines::raise_join_error() const {
   if (bad_index_ >= 0) raise_join_item_error(bad_index_, reinterpret_cast<PyTypeObject *>(bad_type_.get()));
 }
 

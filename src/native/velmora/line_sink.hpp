@@ -53,7 +53,7 @@ class ListSink final : public LineSink {
 
 // Lines joined with "\n" as they come, written into `out`. Items handed over
 // by other steps go through add(), which keeps str.join's TypeError for the
-// first non-str item: check() raises it once all lines are in.
+// first non-str item: raise_join_error() raises it once all lines are in.
 class JoinedLines final : public LineSink {
  public:
   explicit JoinedLines(tavrin::TextWriter &out) : out_(out) {}
@@ -66,7 +66,7 @@ class JoinedLines final : public LineSink {
   void add(PyObject *item) override;
   void reserve(Py_ssize_t length) override { out_.reserve(length); }
   using LineSink::write;
-  void check() const;
+  void raise_join_error() const;
 
  private:
   tavrin::TextWriter &out_;

@@ -125,7 +125,7 @@ bool read_plain_link(PyObject *item, PlainLink &link) {
     Ref *field = field_for(link, key);
     if (!field) continue;
     if (!PyUnicode_CheckExact(value)) return false;
-    *field = Ref::borrow(value);
+    *field = Ref::new_reference(value);
   }
   return true;
 }

@@ -3,7 +3,7 @@
 // steps it belongs to (report, questions, sections, links, assembly,
 // text_parsing, conversion, rendering, recognisers), declared in its header.
 //
-// Each body receives `self` and its checked arguments and calls other steps
+// Each body receives `self` and its validated arguments and calls other steps
 // only through `self` (self_call.hpp), so that a subclass or an instance
 // attribute can replace any of them.
 #pragma once

@@ -72,7 +72,7 @@ Ref question_at(PyObject *, Args args) {
   int overflow = 0;
   const std::int64_t number = check_value(PyLong_AsLongLongAndOverflow(index, &overflow));
   if (!overflow && number >= 1 && number <= PyList_GET_SIZE(questions)) {
-    Ref question = Ref::borrow(PyList_GET_ITEM(questions, static_cast<Py_ssize_t>(number - 1)));
+    Ref question = Ref::new_reference(PyList_GET_ITEM(questions, static_cast<Py_ssize_t>(number - 1)));
     return expect_result(std::move(question), &PyUnicode_Type);
   }
   TextWriter title;

@@ -148,7 +148,7 @@ class TableLines {
 
  private:
   PyObject *lines_;
-  IndexValue start_;  // start_index is an exact int: the argument check converts it
+  IndexValue start_;  // start_index is an exact int: argument validation converts it
 };
 
 // not line.strip()
@@ -199,7 +199,7 @@ Ref is_markdown_delimiter_row(PyObject *, Args args) {
   if (PyList_GET_SIZE(cells) == 0) return boolean(false);
   // List iteration: a cell's strip() may change the list under us.
   for (Py_ssize_t i = 0; i < PyList_GET_SIZE(cells); ++i) {
-    Ref cell = Ref::borrow(PyList_GET_ITEM(cells, i));
+    Ref cell = Ref::new_reference(PyList_GET_ITEM(cells, i));
     if (!is_delimiter_cell(cell.get())) return boolean(false);
   }
   return boolean(true);

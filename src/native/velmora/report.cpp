@@ -95,8 +95,8 @@ Ref format_data(PyObject *self, Args args) {
       sections.add(call(self, Step::format_section, {index.get(), answer, question.get()}));
       return;
     }
-    run_own_step(self, Step::format_section, {index.get(), answer, question.get()}, [&](Args checked) {
-      sections.write([&](TextWriter &out) { write_section(self, checked[0], checked[1], checked[2], out); });
+    run_own_step(self, Step::format_section, {index.get(), answer, question.get()}, [&](Args valid) {
+      sections.write([&](TextWriter &out) { write_section(self, valid[0], valid[1], valid[2], out); });
     });
   });
   TextWriter &joined = sections.finish();

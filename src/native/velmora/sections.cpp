@@ -57,7 +57,7 @@ bool add_answer_body(PyObject *self, HeadedSink &answer_section, PyObject *index
 }  // namespace
 
 void write_section(PyObject *self, PyObject *index, PyObject *answer, PyObject *question, TextWriter &out) {
-  Ref record = PyDict_Check(answer) ? Ref::borrow(answer) : new_dict();
+  Ref record = PyDict_Check(answer) ? Ref::new_reference(answer) : new_dict();
 
   JoinedLines lines(out);
   lines.begin_line();
@@ -88,7 +88,7 @@ void write_section(PyObject *self, PyObject *index, PyObject *answer, PyObject *
   add_links(self, lines, py_str<"### 推荐 ASIN">(), raw_items.get(), Step::format_recommended_asins, true);
 
   if (has_summary) HeadedSink(lines, py_str<"### 总结">()).add(summary.get());
-  lines.check();
+  lines.raise_join_error();
 }
 
 Ref format_section(PyObject *self, Args args) {

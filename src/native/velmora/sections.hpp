@@ -6,7 +6,7 @@
 
 namespace velmora {
 
-// Writes what _format_section returns into `out`, for checked arguments; a
+// Writes what _format_section returns into `out`, for validated arguments; a
 // null `question` stands for the fallback title of the answer's number.
 void write_section(PyObject *self, PyObject *index, PyObject *answer, PyObject *question, tavrin::TextWriter &out);
 

@@ -27,15 +27,15 @@ PyObject *step_name(Step step) {
 // Which steps a type still resolves to our own method objects. Attribute
 // lookup on the type is what Python would do for an instance of it, as long
 // as the type keeps the generic __getattribute__.
-std::uint32_t compute_native_steps(PyTypeObject *type) {
+std::uint32_t compute_own_steps(PyTypeObject *type) {
   if (type->tp_getattro != PyObject_GenericGetAttr) return 0;
-  std::uint32_t native = 0;
+  std::uint32_t own = 0;
   for (std::size_t i = 0; i < kStepCount; ++i) {
     const auto step = static_cast<Step>(i);
     PyObject *found = tavrin::interpreter::type_lookup(type, step_name(step));
-    if (found && tavrin::method_def_of(found) == &kMethods[i]) native |= step_bit(step);
+    if (found && tavrin::method_def_of(found) == &kMethods[i]) own |= step_bit(step);
   }
-  return native;
+  return own;
 }
 
 // The per-type dispatch decision, cached under the type's version tag: the
@@ -44,16 +44,16 @@ std::uint32_t compute_native_steps(PyTypeObject *type) {
 struct DispatchEntry {
   PyTypeObject *type = nullptr;
   unsigned int version = 0;
-  std::uint32_t native = 0;
+  std::uint32_t own = 0;
 };
 
-std::uint32_t native_steps(PyTypeObject *type) {
+std::uint32_t own_steps(PyTypeObject *type) {
   static std::array<DispatchEntry, 16> cache{};
   const unsigned int version = tavrin::interpreter::type_version(type);
-  if (version == 0) return compute_native_steps(type);
+  if (version == 0) return compute_own_steps(type);
   DispatchEntry &entry = cache[(reinterpret_cast<std::uintptr_t>(type) >> 4) % cache.size()];
-  if (entry.type != type || entry.version != version) entry = {type, version, compute_native_steps(type)};
-  return entry.native;
+  if (entry.type != type || entry.version != version) entry = {type, version, compute_own_steps(type)};
+  return entry.own;
 }
 
 // Where the instance's own __dict__ is kept, or nullptr. The interpreter's
@@ -69,7 +69,7 @@ PyObject **instance_dict_slot(PyObject *self) {
 // the same name) take any of `steps`?
 bool shadows_any(PyObject **slot, std::uint32_t steps) {
   if (!slot || !*slot || PyDict_GET_SIZE(*slot) == 0) return false;
-  const tavrin::Ref entries = tavrin::Ref::borrow(*slot);
+  const tavrin::Ref entries = tavrin::Ref::new_reference(*slot);
   for (std::size_t i = 0; i < kStepCount; ++i) {
     const auto step = static_cast<Step>(i);
     if ((steps & step_bit(step)) && tavrin::check(PyDict_Contains(entries.get(), step_name(step)))) return true;
@@ -84,28 +84,28 @@ struct Instance {
   PyObject **dict_slot = nullptr;
   PyTypeObject *type = nullptr;
   unsigned int version = 0;
-  std::uint32_t native = 0;
+  std::uint32_t own = 0;
 };
 Instance report_instance;
 
-std::uint32_t native_steps_of(PyObject *self) {
-  if (self != report_instance.self) return native_steps(Py_TYPE(self));
+std::uint32_t own_steps_of(PyObject *self) {
+  if (self != report_instance.self) return own_steps(Py_TYPE(self));
   PyTypeObject *type = Py_TYPE(self);
   const unsigned int version = tavrin::interpreter::type_version(type);
   if (type != report_instance.type || version != report_instance.version || version == 0) {
     report_instance.type = type;
     report_instance.version = version;
-    report_instance.native = native_steps(type);
+    report_instance.own = own_steps(type);
   }
-  return report_instance.native;
+  return report_instance.own;
 }
 
 // The step's C++ body, called as its method object would call it: arguments
-// that the checks would leave as they are go straight in.
+// that validation would leave as they are go straight in.
 Ref call_directly(PyObject *self, Step step, std::span<PyObject *const> params) {
   const tavrin::MethodDef &def = method_def(step);
-  if (already_checked(def.signature, params)) return def.body(self, params.data());
-  return run_own_step(self, step, params, [&](Args checked) { return def.body(self, checked); });
+  if (already_valid(def.signature, params)) return def.body(self, params.data());
+  return run_own_step(self, step, params, [&](Args valid) { return def.body(self, valid); });
 }
 
 Ref call_through_lookup(PyObject *self, Step step, std::span<PyObject *const> params, PyObject *kwnames) {
@@ -123,7 +123,7 @@ Ref dispatch(PyObject *self, Step step, std::span<PyObject *const> params, PyObj
 }  // namespace
 
 bool resolve_to_own(PyObject *self, std::uint32_t steps) {
-  if ((native_steps_of(self) & steps) != steps) return false;
+  if ((own_steps_of(self) & steps) != steps) return false;
   PyObject **slot = self == report_instance.self ? report_instance.dict_slot : instance_dict_slot(self);
   return !shadows_any(slot, steps);
 }
@@ -133,7 +133,7 @@ bool resolve_to_own(PyObject *self, std::uint32_t steps) {
 ReportInstance::ReportInstance(PyObject *self) {
   if (report_instance.self) return;
   report_instance = {self, instance_dict_slot(self)};
-  native_steps_of(self);
+  own_steps_of(self);
   installed_ = true;
 }
 

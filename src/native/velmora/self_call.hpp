@@ -45,14 +45,14 @@ class ReportInstance {
   bool installed_ = false;
 };
 
-// Runs our own `step` as its method object would, its arguments checked
-// first; `body` takes the checked parameters. For callers that know the step
+// Runs our own `step` as its method object would, its arguments validated
+// first; `body` takes the valid parameters. For callers that know the step
 // is our own and want its work done their way (written into their output).
 template <class Body>
 decltype(auto) run_own_step(PyObject *self, Step step, std::span<PyObject *const> args, Body &&body) {
   tavrin::Arguments arguments;
   arguments.bind_in_order(self, args);
-  arguments.check(method_def(step).signature);
+  arguments.validate(method_def(step).signature);
   return body(arguments.params());
 }
 template <class Body>

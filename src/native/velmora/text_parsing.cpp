@@ -134,7 +134,7 @@ std::pair<Ref, Ref> unpack_pair(PyObject *pair) {
     if (size > 2) raise(PyExc_ValueError, "too many values to unpack (expected 2)");
     if (size < 2) raise(PyExc_ValueError, "not enough values to unpack (expected 2, got %zd)", size);
     PyObject **items = PySequence_Fast_ITEMS(pair);
-    return {Ref::borrow(items[0]), Ref::borrow(items[1])};
+    return {Ref::new_reference(items[0]), Ref::new_reference(items[1])};
   }
   Ref iterator = owned(PyObject_GetIter(pair));
   Ref items[2];
@@ -228,7 +228,7 @@ class PendingItem {
 
   // `block` is an exact dict with an exact str "text".
   void start(PyObject *block) {
-    block_ = Ref::borrow(block);
+    block_ = Ref::new_reference(block);
     Ref text = dict_lookup(block, py_str<"text">());
     const Span base = StrView(text.get()).lstrip({0, PyUnicode_GET_LENGTH(text.get())});
     if (!base.empty()) pieces_.push_back({std::move(text), base});
@@ -265,7 +265,7 @@ bool can_defer(PyObject *block) {
 
 // blocks[-1]["text"] = f"{blocks[-1]['text']} {trimmed}".strip()
 void extend_now(PyObject *last_block, const Piece &tail) {
-  Ref block = Ref::borrow(last_block);
+  Ref block = Ref::new_reference(last_block);
   Ref current = owned(PyObject_GetItem(block.get(), py_str<"text">()));
   Ref head = owned(PyObject_Format(current.get(), nullptr));
   Ref tail_text = substring(tail.text.get(), tail.span);
@@ -292,7 +292,7 @@ class IntermediateBlocks {
   bool last_is_list_item() const {
     if (pending_.active()) return true;  // the pending item is still the last block
     if (PyList_GET_SIZE(blocks_.get()) == 0) return false;
-    Ref last = Ref::borrow(last_block());
+    Ref last = Ref::new_reference(last_block());
     Ref kind = get(last.get(), py_str<"kind">());
     return compares(kind.get(), py_str<"list_item">(), Py_EQ);
   }
