@@ -84,7 +84,8 @@ inline bool has_ascii_text(PyObject *str, std::string_view text) {
 
 // A new str for part of `str` (the object itself when the span covers it).
 inline Ref substring(PyObject *str, Span span) {
-  if (span.begin == 0 && span.end == PyUnicode_GET_LENGTH(str) && PyUnicode_CheckExact(str)) return Ref::new_reference(str);
+  if (span.begin == 0 && span.end == PyUnicode_GET_LENGTH(str) && PyUnicode_CheckExact(str))
+    return Ref::new_reference(str);
   return owned(PyUnicode_Substring(str, span.begin, span.end));
 }
 
