@@ -3,7 +3,7 @@
 #include "binding/imports.hpp"
 #include "binding/module_lifecycle.hpp"
 #include "binding/objects.hpp"
-#include "velmora/method_table.hpp"
+#include "velmora/class/method_table.hpp"
 
 namespace velmora {
 namespace {

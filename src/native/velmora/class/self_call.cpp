@@ -1,0 +1,154 @@
+#include "velmora/class/self_call.hpp"
+
+#include <array>
+#include <cstdint>
+
+#include "binding/interpreter_private.hpp"
+#include "binding/objects.hpp"
+
+namespace velmora {
+namespace {
+
+using tavrin::owned;
+
+constexpr auto kStepCount = static_cast<std::size_t>(Step::count);
+static_assert(kStepCount <= 32, "the dispatch mask holds one bit per step");
+
+PyObject *step_name(Step step) {
+  static const std::array<PyObject *, kStepCount> names = [] {
+    std::array<PyObject *, kStepCount> made{};
+    for (std::size_t i = 0; i < kStepCount; ++i)
+      made[i] = owned(PyUnicode_InternFromString(kMethods[i].signature.name)).release();
+    return made;
+  }();
+  return names[static_cast<std::size_t>(step)];
+}
+
+// Which steps a type still resolves to our own method objects. Attribute
+// lookup on the type is what Python would do for an instance of it, as long
+// as the type keeps the generic __getattribute__.
+StepSet compute_own_steps(PyTypeObject *type) {
+  if (type->tp_getattro != PyObject_GenericGetAttr) return 0;
+  StepSet own = 0;
+  for (std::size_t i = 0; i < kStepCount; ++i) {
+    const auto step = static_cast<Step>(i);
+    PyObject *found = tavrin::interpreter::type_lookup(type, step_name(step));
+    if (found && tavrin::method_def_of(found) == &kMethods[i]) own |= step_bit(step);
+  }
+  return own;
+}
+
+// The per-type dispatch decision, cached under the type's version tag: the
+// interpreter gives a type a new tag whenever it or a base class changes.
+// Entries are written under the GIL only.
+struct DispatchEntry {
+  PyTypeObject *type = nullptr;
+  unsigned int version = 0;
+  StepSet own = 0;
+};
+
+StepSet own_steps(PyTypeObject *type) {
+  static std::array<DispatchEntry, 16> cache{};
+  const unsigned int version = tavrin::interpreter::type_version(type);
+  if (version == 0) return compute_own_steps(type);
+  DispatchEntry &entry = cache[(reinterpret_cast<std::uintptr_t>(type) >> 4) % cache.size()];
+  if (entry.type != type || entry.version != version) entry = {type, version, compute_own_steps(type)};
+  return entry.own;
+}
+
+// Where the instance's own __dict__ is kept, or nullptr. The interpreter's
+// own lookup of the slot moves attributes kept beside the object into the
+// dict, so from then on the dict holds all of them.
+PyObject **instance_dict_slot(PyObject *self) {
+  PyTypeObject *type = Py_TYPE(self);
+  if (!(type->tp_flags & Py_TPFLAGS_MANAGED_DICT) && type->tp_dictoffset == 0) return nullptr;
+  return tavrin::interpreter::instance_dict_slot(self);
+}
+
+// Does an entry of the instance dict in `slot` (which wins over a method of
+// the same name) take any of `steps`?
+bool shadows_any(PyObject **slot, StepSet steps) {
+  if (!slot || !*slot || PyDict_GET_SIZE(*slot) == 0) return false;
+  const tavrin::Ref entries = tavrin::Ref::new_reference(*slot);
+  for (std::size_t i = 0; i < kStepCount; ++i) {
+    const auto step = static_cast<Step>(i);
+    if ((steps & step_bit(step)) && tavrin::check(PyDict_Contains(entries.get(), step_name(step)))) return true;
+  }
+  return false;
+}
+
+// The instance of the report under way, its dict slot, and the steps its type
+// resolves to our own as of the type's version.
+struct Instance {
+  PyObject *self = nullptr;
+  PyObject **dict_slot = nullptr;
+  PyTypeObject *type = nullptr;
+  unsigned int version = 0;
+  StepSet own = 0;
+};
+Instance report_instance;
+
+StepSet own_steps_of(PyObject *self) {
+  if (self != report_instance.self) return own_steps(Py_TYPE(self));
+  PyTypeObject *type = Py_TYPE(self);
+  const unsigned int version = tavrin::interpreter::type_version(type);
+  if (type != report_instance.type || version != report_instance.version || version == 0) {
+    report_instance.type = type;
+    report_instance.version = version;
+    report_instance.own = own_steps(type);
+  }
+  return report_instance.own;
+}
+
+// The step's C++ body, called as its method object would call it: arguments
+// that validation would leave as they are go straight in.
+Ref call_directly(PyObject *self, Step step, std::span<PyObject *const> params) {
+  const tavrin::MethodDef &def = method_def(step);
+  if (already_valid(def.signature, params)) return def.body(self, params.data());
+  return run_own_step(self, step, params, [&](Args valid) { return def.body(self, valid); });
+}
+
+Ref call_through_lookup(PyObject *self, Step step, std::span<PyObject *const> params, PyObject *kwnames) {
+  std::array<PyObject *, tavrin::kMaxParams + 1> argv{self};
+  for (std::size_t i = 0; i < params.size(); ++i) argv[i + 1] = params[i];
+  const std::size_t keywords = kwnames ? static_cast<std::size_t>(PyTuple_GET_SIZE(kwnames)) : 0;
+  return owned(PyObject_VectorcallMethod(step_name(step), argv.data(), params.size() + 1 - keywords, kwnames));
+}
+
+Ref dispatch(PyObject *self, Step step, std::span<PyObject *const> params, PyObject *kwnames) {
+  if (is_own_step(self, step)) return call_directly(self, step, params);
+  return call_through_lookup(self, step, params, kwnames);
+}
+
+}  // namespace
+
+bool resolve_to_own(PyObject *self, StepSet steps) {
+  if ((own_steps_of(self) & steps) != steps) return false;
+  PyObject **slot = self == report_instance.self ? report_instance.dict_slot : instance_dict_slot(self);
+  return !shadows_any(slot, steps);
+}
+
+// Reports made meanwhile, nested or in other threads, look their instance up
+// each time; the one under way is alive until it is done, so its slot stays.
+ReportInstance::ReportInstance(PyObject *self) {
+  if (report_instance.self) return;
+  report_instance = {self, instance_dict_slot(self)};
+  own_steps_of(self);
+  installed_ = true;
+}
+
+ReportInstance::~ReportInstance() {
+  if (installed_) report_instance = {};
+}
+
+Ref call(PyObject *self, Step step, std::initializer_list<PyObject *> args) {
+  return dispatch(self, step, std::span<PyObject *const>(args.begin(), args.size()), nullptr);
+}
+
+Ref call_format_link_items(PyObject *self, PyObject *raw_items, bool include_source) {
+  static PyObject *const kwnames = owned(Py_BuildValue("(s)", "include_source")).release();
+  PyObject *const params[] = {raw_items, include_source ? Py_True : Py_False};
+  return dispatch(self, Step::format_link_items, params, kwnames);
+}
+
+}  // namespace velmora

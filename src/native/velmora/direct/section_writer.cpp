@@ -1,0 +1,97 @@
+// One section: title, related products, answer, recommended ASINs and
+// summary, in that order, each sub-section under its heading and left out
+// when it has no lines.
+#include "velmora/direct/section_writer.hpp"
+
+#include "binding/objects.hpp"
+#include "velmora/class/self_call.hpp"
+#include "velmora/direct/answer_body.hpp"
+#include "velmora/shared/line_sink.hpp"
+#include "velmora/steps/links.hpp"
+#include "velmora/steps/questions.hpp"
+#include "velmora/steps/sections.hpp"
+
+namespace velmora {
+
+using namespace tavrin;
+
+namespace {
+
+// The lines a step returned, under their heading when the result is true.
+bool add_lines(HeadedSink &sub_section, PyObject *lines) {
+  if (!is_true(lines)) return false;
+  sub_section.start();
+  for_each(lines, [&](PyObject *line) { sub_section.add(line); });
+  return true;
+}
+
+// A link sub-section: written here when its steps are our own, otherwise
+// the entry step is called and its list used.
+void add_links(PyObject *self, JoinedLines &lines, PyObject *heading, PyObject *raw_items, Step entry,
+               StepSet link_steps, bool include_source) {
+  HeadedSink sub_section(lines, heading);
+  if (resolve_to_own(self, link_steps)) {
+    write_link_items(raw_items, include_source, sub_section);
+    return;
+  }
+  Ref link_lines = call(self, entry, {raw_items});
+  add_lines(sub_section, link_lines.get());
+}
+
+// The answer's body lines under the answer heading; false when there are none.
+bool add_answer_body(PyObject *self, HeadedSink &answer_section, PyObject *index, PyObject *record) {
+  if (!resolve_to_own(self, kAnswerBodyStep) || !PyDict_CheckExact(record)) {
+    Ref body = call(self, Step::format_answer_body, {index, record});
+    return add_lines(answer_section, body.get());
+  }
+  const AnswerRecord answer(record);
+  if (answer.skipped) return false;
+  if (writes_directly(self, answer)) {
+    BodyWriter body(answer_section);
+    write_directly(self, answer, body);
+    return answer_section.started();
+  }
+  Ref body = built_body(self, answer);
+  return add_lines(answer_section, body.get());
+}
+
+}  // namespace
+
+void write_section(PyObject *self, PyObject *index, PyObject *answer, PyObject *question, TextWriter &out) {
+  Ref record = PyDict_Check(answer) ? Ref::new_reference(answer) : new_dict();
+
+  JoinedLines lines(out);
+  lines.begin_line();
+  lines.write(py_str<"## 第 ">());
+  write_decimal(lines, index);
+  lines.write(py_str<" 题：">());
+  if (question) {
+    lines.write(question);
+  } else {
+    write_fallback_question(lines, index);
+  }
+
+  Ref raw_links = get(record.get(), py_str<"productLinks">());
+  add_links(self, lines, py_str<"### 相关产品">(), raw_links.get(), Step::format_product_links, kProductLinkSteps,
+            false);
+
+  Ref summary_value = get(record.get(), py_str<"summaryText">());
+  Ref summary = trimmed_text(summary_value.get());
+  const bool has_summary = is_true(summary.get());
+  HeadedSink answer_section(lines, py_str<"### 答案">());
+  if (!add_answer_body(self, answer_section, index, record.get()) && !has_summary) {
+    answer_section.begin_line();
+    answer_section.write(py_str<"第 ">());
+    write_decimal(answer_section, index);
+    answer_section.write(py_str<" 题未获取到答案">());
+  }
+
+  Ref raw_items = get(record.get(), py_str<"recommendedAsins">());
+  add_links(self, lines, py_str<"### 推荐 ASIN">(), raw_items.get(), Step::format_recommended_asins,
+            kRecommendedAsinSteps, true);
+
+  if (has_summary) HeadedSink(lines, py_str<"### 总结">()).add(summary.get());
+  lines.raise_join_error();
+}
+
+}  // namespace velmora

@@ -1,0 +1,14 @@
+// The section writer: one answer's section written straight into the text it
+// belongs to (the report, or the step's own str), its sub-sections too where
+// their steps are our own.
+#pragma once
+
+#include "binding/text.hpp"
+
+namespace velmora {
+
+// Writes what _format_section returns into `out`, for validated arguments; a
+// null `question` stands for the fallback title of the answer's number.
+void write_section(PyObject *self, PyObject *index, PyObject *answer, PyObject *question, tavrin::TextWriter &out);
+
+}  // namespace velmora

@@ -1,0 +1,13 @@
+// Answer text rendered straight into body lines, for when every step between
+// the text and its lines is our own: the same parse, conversion, assembly and
+// rendering as those steps, without the lists and dicts nobody could see.
+#pragma once
+
+#include "velmora/shared/block_lines.hpp"
+
+namespace velmora {
+
+// The body lines of a non-empty, stripped answer text without usable blocks.
+void write_text_body(PyObject *text, BodyWriter &body);
+
+}  // namespace velmora

@@ -1,0 +1,49 @@
+// One section per answer, and its answer body: written by the section and
+// answer-body writers of the direct road where the steps they stand in for
+// are our own, through the steps otherwise.
+#include "velmora/steps/sections.hpp"
+
+#include "binding/objects.hpp"
+#include "binding/text.hpp"
+#include "velmora/class/self_call.hpp"
+#include "velmora/direct/answer_body.hpp"
+#include "velmora/direct/section_writer.hpp"
+#include "velmora/shared/line_sink.hpp"
+
+namespace velmora {
+
+using namespace tavrin;
+
+AnswerRecord::AnswerRecord(PyObject *answer) {
+  Ref text_value = get(answer, py_str<"text">());
+  text = trimmed_text(text_value.get());
+  Ref success = get(answer, py_str<"isSuccess">());
+  skipped = success.get() == Py_False && !is_true(text.get());
+  if (!skipped) blocks = get(answer, py_str<"blocks">());
+}
+
+Ref built_body(PyObject *self, const AnswerRecord &record) {
+  Ref blocks = call(self, Step::build_answer_blocks, {record.text.get(), record.blocks.get()});
+  return expect_result(call(self, Step::render_blocks, {blocks.get()}), &PyList_Type);
+}
+
+Ref format_section(PyObject *self, Args args) {
+  // Room for a short section from the start; a long one grows as it goes.
+  TextWriter out(256);
+  write_section(self, args[0], args[1], args[2], out);
+  return out.finish();
+}
+
+Ref format_answer_body(PyObject *self, Args args) {
+  const AnswerRecord answer(args[1]);
+  if (answer.skipped) return new_list();
+  if (writes_directly(self, answer)) {
+    ListSink lines;
+    BodyWriter body(lines);
+    write_directly(self, answer, body);
+    return lines.finish();
+  }
+  return built_body(self, answer);
+}
+
+}  // namespace velmora
