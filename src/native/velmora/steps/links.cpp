@@ -3,7 +3,11 @@
 // whether a link's source is shown.
 #include "velmora/steps/links.hpp"
 
+#include <array>
+#include <optional>
+
 #include "binding/objects.hpp"
+#include "binding/text.hpp"
 #include "velmora/class/self_call.hpp"
 
 namespace velmora {
@@ -43,10 +47,8 @@ void write_string_item(Sink &sink, PyObject *item) {
   write_piece(sink, text.get());
 }
 
-Ref field(PyObject *item, PyObject *key) {
-  Ref value = get(item, key);
-  return trimmed_text(value.get());
-}
+// The five keys of a link object.
+enum class LinkKey { asin, title, href, source, description, count };
 
 // A link object's lines from its five parts: "- ASIN - TITLE (SOURCE)" with
 // what is shown of those, then the address and the description indented.
@@ -79,99 +81,131 @@ void write_link_lines(Sink &sink, const Part &asin, const Part &title, const Par
   }
 }
 
-// A part as Python reads it: shown when true, written as str() gives it.
-struct ReadPart {
-  Ref text;
-  bool shown() const { return is_true(text.get()); }
-  template <class Sink>
-  void write_to(Sink &sink) const {
-    write_piece(sink, text.get());
-  }
-};
-
-// The values a link object holds under the five keys read, when reading them
-// runs no Python code: an exact dict whose keys are all exact str, each value
-// read an exact str or missing. One pass over the entries then reads all five
-// as the lookups would, but without a lookup per key.
-struct PlainLink {
-  Ref asin, title, href, source, description;
-};
-
-// The field that `key`, an exact str, names, or nullptr.
-Ref *field_for(PlainLink &link, PyObject *key) {
-  switch (PyUnicode_GET_LENGTH(key)) {
-    case 4:
-      if (has_ascii_text(key, "asin")) return &link.asin;
-      if (has_ascii_text(key, "href")) return &link.href;
-      return nullptr;
-    case 5:
-      return has_ascii_text(key, "title") ? &link.title : nullptr;
-    case 6:
-      return has_ascii_text(key, "source") ? &link.source : nullptr;
-    case 11:
-      return has_ascii_text(key, "description") ? &link.description : nullptr;
-    default:
-      return nullptr;
-  }
+// The one reading of a link object, in the step's order: the ASIN, the raw
+// title (or, when that is false, the raw address in its place), the address,
+// the source and the description, each as a trimmed text. A title of
+// whitespace is true, so it leaves the label without a title.
+//   `Fields` gives raw(key), is_true(raw) and part(raw), a trimmed text.
+template <class Sink, class Fields>
+void write_link_object(Sink &sink, Fields &fields, bool include_source) {
+  const auto asin = fields.part(fields.raw(LinkKey::asin));
+  const auto raw_title = fields.raw(LinkKey::title);
+  const auto title = fields.is_true(raw_title) ? fields.part(raw_title) : fields.part(fields.raw(LinkKey::href));
+  const auto href = fields.part(fields.raw(LinkKey::href));
+  const auto source = fields.part(fields.raw(LinkKey::source));
+  const auto description = fields.part(fields.raw(LinkKey::description));
+  write_link_lines(sink, asin, title, source, href, description, include_source);
 }
 
-bool read_plain_link(PyObject *item, PlainLink &link) {
-  if (!PyDict_CheckExact(item)) return false;
-  Py_ssize_t position = 0;
-  PyObject *key = nullptr;
-  PyObject *value = nullptr;
-  while (PyDict_Next(item, &position, &key, &value)) {
-    if (!PyUnicode_CheckExact(key)) return false;
-    Ref *field = field_for(link, key);
-    if (!field) continue;
-    if (!PyUnicode_CheckExact(value)) return false;
-    *field = Ref::new_reference(value);
-  }
-  return true;
-}
+// A link object read as Python reads it: each key through its get.
+class ReadFields {
+ public:
+  explicit ReadFields(PyObject *item) : item_(item) {}
 
-// A part of a plain link: the stripped span of an exact str, empty when the
-// key is missing.
-struct PlainPart {
-  PyObject *text = nullptr;
-  Span span;
+  // A trimmed text: shown when true, written as str() gives it.
+  struct Part {
+    Ref text;
+    bool shown() const { return tavrin::is_true(text.get()); }
+    template <class Sink>
+    void write_to(Sink &sink) const {
+      write_piece(sink, text.get());
+    }
+  };
 
-  explicit PlainPart(const Ref &value) : text(value.get()) {
-    if (!text) return;
-    const StrView view(text);
-    span = view.strip(view.all());
+  Ref raw(LinkKey key) const { return get(item_, key_name(key)); }
+  static bool is_true(const Ref &raw) { return tavrin::is_true(raw.get()); }
+  static Part part(const Ref &raw) { return {trimmed_text(raw.get())}; }
+
+ private:
+  static PyObject *key_name(LinkKey key) {
+    switch (key) {
+      case LinkKey::asin:
+        return py_str<"asin">();
+      case LinkKey::title:
+        return py_str<"title">();
+      case LinkKey::href:
+        return py_str<"href">();
+      case LinkKey::source:
+        return py_str<"source">();
+      default:
+        return py_str<"description">();
+    }
   }
-  bool shown() const { return !span.empty(); }
-  template <class Sink>
-  void write_to(Sink &sink) const {
-    sink.write(text, span);
+
+  PyObject *item_;
+};
+
+// A link object whose reading runs no Python code: an exact dict whose keys
+// are all exact str, each value read an exact str or missing. One pass over
+// its entries then finds all five values, as the lookups would, but without
+// a lookup per key.
+class PlainFields {
+ public:
+  // The stripped span of an exact str; empty when the key is missing.
+  struct Part {
+    PyObject *text = nullptr;
+    Span span;
+    bool shown() const { return !span.empty(); }
+    template <class Sink>
+    void write_to(Sink &sink) const {
+      sink.write(text, span);
+    }
+  };
+
+  // False when reading `item` could run Python code.
+  bool read(PyObject *item) {
+    if (!PyDict_CheckExact(item)) return false;
+    Py_ssize_t position = 0;
+    PyObject *key = nullptr;
+    PyObject *value = nullptr;
+    while (PyDict_Next(item, &position, &key, &value)) {
+      if (!PyUnicode_CheckExact(key)) return false;
+      const std::optional<LinkKey> link_key = key_of(key);
+      if (!link_key) continue;
+      if (!PyUnicode_CheckExact(value)) return false;
+      values_[static_cast<std::size_t>(*link_key)] = value;
+    }
+    return true;
   }
+
+  PyObject *raw(LinkKey key) const { return values_[static_cast<std::size_t>(key)]; }
+  static bool is_true(PyObject *raw) { return raw && PyUnicode_GET_LENGTH(raw) > 0; }
+  static Part part(PyObject *raw) {
+    if (!raw) return {};
+    const StrView view(raw);
+    return {raw, view.strip(view.all())};
+  }
+
+ private:
+  static std::optional<LinkKey> key_of(PyObject *key) {
+    switch (PyUnicode_GET_LENGTH(key)) {
+      case 4:
+        if (has_ascii_text(key, "asin")) return LinkKey::asin;
+        if (has_ascii_text(key, "href")) return LinkKey::href;
+        return std::nullopt;
+      case 5:
+        if (has_ascii_text(key, "title")) return LinkKey::title;
+        return std::nullopt;
+      case 6:
+        if (has_ascii_text(key, "source")) return LinkKey::source;
+        return std::nullopt;
+      case 11:
+        if (has_ascii_text(key, "description")) return LinkKey::description;
+        return std::nullopt;
+      default:
+        return std::nullopt;
+    }
+  }
+
+  // Borrowed from the dict, which the caller holds while its lines are written.
+  std::array<PyObject *, static_cast<std::size_t>(LinkKey::count)> values_{};
 };
 
 template <class Sink>
-void write_plain_link(Sink &sink, const PlainLink &link, bool include_source) {
-  // The address stands in for a title only when the title is missing or
-  // empty, so a title of whitespace leaves the label without one.
-  const bool has_raw_title = link.title && PyUnicode_GET_LENGTH(link.title.get()) > 0;
-  write_link_lines(sink, PlainPart(link.asin), PlainPart(has_raw_title ? link.title : link.href),
-                   PlainPart(link.source), PlainPart(link.href), PlainPart(link.description), include_source);
-}
-
-template <class Sink>
-void write_link_object(Sink &sink, PyObject *item, bool include_source) {
-  if (PlainLink link; read_plain_link(item, link)) return write_plain_link(sink, link, include_source);
-  Ref asin = field(item, py_str<"asin">());
-  // The address stands in for a title only when the raw title is false, so a
-  // title of whitespace leaves the label without one.
-  Ref raw_title = get(item, py_str<"title">());
-  if (!is_true(raw_title.get())) raw_title = get(item, py_str<"href">());
-  Ref title = trimmed_text(raw_title.get());
-  Ref href = field(item, py_str<"href">());
-  Ref source = field(item, py_str<"source">());
-  Ref description = field(item, py_str<"description">());
-
-  write_link_lines(sink, ReadPart{std::move(asin)}, ReadPart{std::move(title)}, ReadPart{std::move(source)},
-                   ReadPart{std::move(href)}, ReadPart{std::move(description)}, include_source);
+void write_link_item(Sink &sink, PyObject *item, bool include_source) {
+  if (PlainFields plain; plain.read(item)) return write_link_object(sink, plain, include_source);
+  ReadFields fields(item);
+  write_link_object(sink, fields, include_source);
 }
 
 }  // namespace
@@ -183,7 +217,7 @@ void write_link_items(PyObject *raw_items, bool include_source, Sink &sink) {
     if (PyUnicode_Check(item)) {
       write_string_item(sink, item);
     } else if (PyDict_Check(item)) {
-      write_link_object(sink, item, include_source);
+      write_link_item(sink, item, include_source);
     }
   });
 }
