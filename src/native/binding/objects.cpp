@@ -29,7 +29,7 @@ void raise(PyObject *type, const char *format, ...) {
   throw_error();
 }
 
-const char *type_name(PyObject *object) {
+const char *type_name(Borrowed object) {
   // Static types carry their module in tp_name; __name__ is the last part.
   PyTypeObject *type = Py_TYPE(object);
   const char *name = type->tp_name;
@@ -38,7 +38,9 @@ const char *type_name(PyObject *object) {
   return name;
 }
 
-bool compares_values(PyObject *left, PyObject *right, int op) {
+bool compares_values(Borrowed left_object, Borrowed right_object, int op) {
+  PyObject *left = left_object.get();
+  PyObject *right = right_object.get();
   if ((op == Py_EQ || op == Py_NE) && PyUnicode_CheckExact(left) && PyUnicode_CheckExact(right)) {
     const Py_ssize_t length = PyUnicode_GET_LENGTH(left);
     const bool equal = (length == PyUnicode_GET_LENGTH(right) && PyUnicode_KIND(left) == PyUnicode_KIND(right) &&
@@ -49,7 +51,7 @@ bool compares_values(PyObject *left, PyObject *right, int op) {
   return check(PyObject_RichCompareBool(left, right, op)) != 0;
 }
 
-IndexValue index_value(PyObject *integer) {
+IndexValue index_value(Borrowed integer) {
   int overflow = 0;
   const std::int64_t value = check_value(PyLong_AsLongLongAndOverflow(integer, &overflow));
   if (overflow) return {0, overflow};
@@ -58,7 +60,7 @@ IndexValue index_value(PyObject *integer) {
   return {static_cast<Py_ssize_t>(value), 0};
 }
 
-Py_ssize_t clamped_int(PyObject *integer, Py_ssize_t low, Py_ssize_t high) {
+Py_ssize_t clamped_int(Borrowed integer, Py_ssize_t low, Py_ssize_t high) {
   int overflow = 0;
   const std::int64_t value = check_value(PyLong_AsLongLongAndOverflow(integer, &overflow));
   if (overflow < 0 || (!overflow && value <= low)) return low;
@@ -70,13 +72,13 @@ void raise_join_item_error(Py_ssize_t index, PyTypeObject *type) {
   raise(PyExc_TypeError, "sequence item %zd: expected str instance, %.80s found", index, type->tp_name);
 }
 
-Ref dict_lookup(PyObject *dict, PyObject *key) {
+Ref dict_lookup(Borrowed dict, Borrowed key) {
   PyObject *value = nullptr;
   if (check(PyDict_GetItemRef(dict, key, &value)) == 0) return none();
   return Ref::steal(value);
 }
 
-Ref get(PyObject *mapping, PyObject *key) {
+Ref get(Borrowed mapping, Borrowed key) {
   if (PyDict_CheckExact(mapping)) return dict_lookup(mapping, key);
   return owned(PyObject_CallMethodOneArg(mapping, py_str<"get">(), key));
 }

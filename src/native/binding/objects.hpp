@@ -4,6 +4,7 @@
 #pragma once
 
 #include <algorithm>
+#include <concepts>
 #include <cstddef>
 
 #include "binding/ref.hpp"
@@ -26,10 +27,10 @@ PyObject *py_str() {
 }
 
 // type(object).__name__, for messages.
-const char *type_name(PyObject *object);
+const char *type_name(Borrowed object);
 
 // bool(object); the payload's common exact types answer without a call.
-inline bool is_true(PyObject *object) {
+inline bool is_true(Borrowed object) {
   if (PyUnicode_CheckExact(object)) return PyUnicode_GET_LENGTH(object) != 0;
   if (object == Py_True || object == Py_False || object == Py_None) return object == Py_True;
   if (PyList_CheckExact(object)) return PyList_GET_SIZE(object) != 0;
@@ -39,8 +40,8 @@ inline bool is_true(PyObject *object) {
 // `left == right` (op Py_EQ) or `left != right` (Py_NE) and the other rich
 // comparisons, with the operands' own methods honoured; two exact str are
 // compared in place.
-bool compares_values(PyObject *left, PyObject *right, int op);
-inline bool compares(PyObject *left, PyObject *right, int op) {
+bool compares_values(Borrowed left, Borrowed right, int op);
+inline bool compares(Borrowed left, Borrowed right, int op) {
   // An object equals itself, as PyObject_RichCompareBool also decides.
   if (left == right && (op == Py_EQ || op == Py_NE)) return op == Py_EQ;
   return compares_values(left, right, op);
@@ -52,38 +53,38 @@ struct IndexValue {
   Py_ssize_t value = 0;
   int overflow = 0;
 };
-IndexValue index_value(PyObject *integer);
+IndexValue index_value(Borrowed integer);
 
 // The value of an int (or int subclass), clamped to [low, high]: an int
 // beyond what a machine word holds clamps too.
-Py_ssize_t clamped_int(PyObject *integer, Py_ssize_t low, Py_ssize_t high);
+Py_ssize_t clamped_int(Borrowed integer, Py_ssize_t low, Py_ssize_t high);
 
 // `str(object)`. An exact str is its own str: handed back without the call,
 // whose signal check costs more than the rest when a list of strs is rendered.
-inline Ref to_str(PyObject *object) {
+inline Ref to_str(Borrowed object) {
   if (PyUnicode_CheckExact(object)) return Ref::new_reference(object);
   return owned(PyObject_Str(object));
 }
 
 inline Ref new_list(Py_ssize_t size = 0) { return owned(PyList_New(size)); }
 
-inline void append(PyObject *list, PyObject *item) { check(PyList_Append(list, item)); }
+inline void append(Borrowed list, Borrowed item) { check(PyList_Append(list, item)); }
 
 inline Ref new_dict() { return owned(PyDict_New()); }
 
-inline void set_item(PyObject *dict, PyObject *key, PyObject *value) { check(PyDict_SetItem(dict, key, value)); }
+inline void set_item(Borrowed dict, Borrowed key, Borrowed value) { check(PyDict_SetItem(dict, key, value)); }
 
 // `mapping[key]` for an exact dict, giving None when missing.
-Ref dict_lookup(PyObject *dict, PyObject *key);
+Ref dict_lookup(Borrowed dict, Borrowed key);
 
 // `mapping.get(key)`: the dict lookup for an exact dict, otherwise a call of
 // the object's own `get` method.
-Ref get(PyObject *mapping, PyObject *key);
+Ref get(Borrowed mapping, Borrowed key);
 
 // `mapping.get(key, default)`; `make_default` runs only when Python would
 // need the default object.
-template <class MakeDefault>
-Ref get_or(PyObject *mapping, PyObject *key, MakeDefault &&make_default) {
+template <std::invocable MakeDefault>
+Ref get_or(Borrowed mapping, Borrowed key, MakeDefault &&make_default) {
   if (PyDict_CheckExact(mapping)) {
     PyObject *value = nullptr;
     if (check(PyDict_GetItemRef(mapping, key, &value))) return Ref::steal(value);
@@ -94,15 +95,15 @@ Ref get_or(PyObject *mapping, PyObject *key, MakeDefault &&make_default) {
   return owned(PyObject_VectorcallMethod(py_str<"get">(), argv, 3, nullptr));
 }
 
-inline Ref get_or(PyObject *mapping, PyObject *key, PyObject *fallback) {
+inline Ref get_or(Borrowed mapping, Borrowed key, Borrowed fallback) {
   return get_or(mapping, key, [fallback] { return Ref::new_reference(fallback); });
 }
 
 // `object.name()`.
-inline Ref call_method(PyObject *object, PyObject *name) { return owned(PyObject_CallMethodNoArgs(object, name)); }
+inline Ref call_method(Borrowed object, Borrowed name) { return owned(PyObject_CallMethodNoArgs(object, name)); }
 
 // `separator.join(iterable)`, with str.join's own errors.
-inline Ref join(PyObject *separator, PyObject *iterable) { return owned(PyUnicode_Join(separator, iterable)); }
+inline Ref join(Borrowed separator, Borrowed iterable) { return owned(PyUnicode_Join(separator, iterable)); }
 
 // The TypeError of str.join for its item at `index`, of `type`, that is no str.
 [[noreturn]] void raise_join_item_error(Py_ssize_t index, PyTypeObject *type);
@@ -112,7 +113,7 @@ inline Ref join(PyObject *separator, PyObject *iterable) { return owned(PyUnicod
 Ref expect_result(Ref value, PyTypeObject *type);
 
 // next(iterator): the next item, or an empty Ref at the end.
-inline Ref next_item(PyObject *iterator) {
+inline Ref next_item(Borrowed iterator) {
   if (PyObject *item = PyIter_Next(iterator)) return Ref::steal(item);
   if (PyErr_Occurred()) throw_error();
   return Ref();
@@ -121,13 +122,13 @@ inline Ref next_item(PyObject *iterator) {
 // Calls `visit(item)` (item borrowed for the call) for every element of
 // `iterable`, with the iteration protocol of a Python for loop.
 template <class Visit>
-void for_each(PyObject *iterable, Visit &&visit) {
+void for_each(Borrowed iterable, Visit &&visit) {
   if (PyList_CheckExact(iterable)) {
     // What list iteration does: the list is held, and its length is read
     // again before each item, so a list that grows or shrinks is followed.
     const Ref list = Ref::new_reference(iterable);
-    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(iterable); ++i) {
-      Ref item = Ref::new_reference(PyList_GET_ITEM(iterable, i));
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(list.get()); ++i) {
+      Ref item = Ref::new_reference(PyList_GET_ITEM(list.get(), i));
       visit(item.get());
     }
     return;

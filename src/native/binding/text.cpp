@@ -177,7 +177,7 @@ Ref concat(std::initializer_list<PyObject *> pieces) {
   return writer.finish();
 }
 
-Ref str_stripped(PyObject *value) {
+Ref str_stripped(Borrowed value) {
   Ref text = to_str(value);
   // __str__ may hand back a str subclass, whose own strip() then applies.
   if (!PyUnicode_CheckExact(text.get())) return call_method(text.get(), py_str<"strip">());

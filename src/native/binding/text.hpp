@@ -30,8 +30,8 @@ struct Span {
 // A read-only view of an exact str.
 class StrView {
  public:
-  explicit StrView(PyObject *str)
-      : kind_(PyUnicode_KIND(str)), data_(PyUnicode_DATA(str)), size_(PyUnicode_GET_LENGTH(str)) {}
+  explicit StrView(Borrowed str)
+      : kind_(PyUnicode_KIND(str.get())), data_(PyUnicode_DATA(str.get())), size_(PyUnicode_GET_LENGTH(str)) {}
 
   Py_ssize_t size() const { return size_; }
   Span all() const { return {0, size_}; }
@@ -77,13 +77,13 @@ class StrView {
 };
 
 // Is the exact str `str` the ASCII text `text`? Compared on its storage.
-inline bool has_ascii_text(PyObject *str, std::string_view text) {
+inline bool has_ascii_text(Borrowed str, std::string_view text) {
   return PyUnicode_IS_ASCII(str) && PyUnicode_GET_LENGTH(str) == static_cast<Py_ssize_t>(text.size()) &&
          std::memcmp(PyUnicode_1BYTE_DATA(str), text.data(), text.size()) == 0;
 }
 
 // A new str for part of `str` (the object itself when the span covers it).
-inline Ref substring(PyObject *str, Span span) {
+inline Ref substring(Borrowed str, Span span) {
   if (span.begin == 0 && span.end == PyUnicode_GET_LENGTH(str) && PyUnicode_CheckExact(str))
     return Ref::new_reference(str);
   return owned(PyUnicode_Substring(str, span.begin, span.end));
@@ -93,15 +93,15 @@ inline Ref substring(PyObject *str, Span span) {
 inline Ref empty_str() { return Ref::new_reference(py_str<"">()); }
 
 // str.strip() and str.rstrip() of an exact str.
-inline Ref strip(PyObject *str) { return substring(str, StrView(str).strip({0, PyUnicode_GET_LENGTH(str)})); }
-inline Ref rstrip(PyObject *str) { return substring(str, StrView(str).rstrip({0, PyUnicode_GET_LENGTH(str)})); }
+inline Ref strip(Borrowed str) { return substring(str, StrView(str).strip({0, PyUnicode_GET_LENGTH(str)})); }
+inline Ref rstrip(Borrowed str) { return substring(str, StrView(str).rstrip({0, PyUnicode_GET_LENGTH(str)})); }
 
 // str(value).strip(), honouring a str subclass that __str__ may return.
-Ref str_stripped(PyObject *value);
+Ref str_stripped(Borrowed value);
 
 // The one way a payload value is read as text: a false value gives "", any
 // other value is converted with str(); the result is stripped.
-inline Ref trimmed_text(PyObject *value) {
+inline Ref trimmed_text(Borrowed value) {
   if (PyUnicode_CheckExact(value)) return strip(value);
   return is_true(value) ? str_stripped(value) : empty_str();
 }
@@ -181,7 +181,7 @@ class TextWriter {
 // Writes str(integer) for an exact int; the digits of one that fits a
 // machine word are made here, without a str in between.
 template <class Writer>
-void write_decimal(Writer &out, PyObject *integer) {
+void write_decimal(Writer &out, Borrowed integer) {
   int overflow = 0;
   const std::int64_t value = check_value(PyLong_AsLongLongAndOverflow(integer, &overflow));
   if (overflow) {

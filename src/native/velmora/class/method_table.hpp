@@ -14,6 +14,7 @@
 
 namespace velmora {
 
+using tavrin::Borrowed;
 using tavrin::Ref;
 using Args = PyObject *const *;
 

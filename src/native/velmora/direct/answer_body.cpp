@@ -50,7 +50,7 @@ class RenderedBlocks final : public AssemblyOutput {
 
 }  // namespace
 
-bool writes_directly(PyObject *self, const AnswerRecord &record) {
+bool writes_directly(Borrowed self, const AnswerRecord &record) {
   // Other types meet the argument validation of the steps, on the step-by-step road.
   if (!PyUnicode_CheckExact(record.text.get())) return false;
   PyObject *blocks = record.blocks.get();
@@ -58,7 +58,7 @@ bool writes_directly(PyObject *self, const AnswerRecord &record) {
   return resolve_to_own(self, kAnswerBlockSteps);
 }
 
-void write_directly(PyObject *self, const AnswerRecord &record, BodyWriter &body) {
+void write_directly(Borrowed self, const AnswerRecord &record, BodyWriter &body) {
   PyObject *blocks = record.blocks.get();
   if (PyList_CheckExact(blocks) && PyList_GET_SIZE(blocks) > 0) {
     RenderedBlocks rendered(body);

@@ -10,9 +10,9 @@ namespace velmora {
 
 // Can the body be written without the lists and dicts in between: every step
 // on the way is our own, and the values are of the types those steps take?
-bool writes_directly(PyObject *self, const AnswerRecord &record);
+bool writes_directly(Borrowed self, const AnswerRecord &record);
 
 // The body lines, as built_body would give them, written into `body`.
-void write_directly(PyObject *self, const AnswerRecord &record, BodyWriter &body);
+void write_directly(Borrowed self, const AnswerRecord &record, BodyWriter &body);
 
 }  // namespace velmora

@@ -57,7 +57,7 @@ bool add_answer_body(PyObject *self, HeadedSink &answer_section, PyObject *index
 
 }  // namespace
 
-void write_section(PyObject *self, PyObject *index, PyObject *answer, PyObject *question, TextWriter &out) {
+void write_section(Borrowed self, Borrowed index, Borrowed answer, Borrowed question, TextWriter &out) {
   Ref record = PyDict_Check(answer) ? Ref::new_reference(answer) : new_dict();
 
   JoinedLines lines(out);

@@ -9,6 +9,7 @@ namespace velmora {
 
 // Writes what _format_section returns into `out`, for validated arguments; a
 // null `question` stands for the fallback title of the answer's number.
-void write_section(PyObject *self, PyObject *index, PyObject *answer, PyObject *question, tavrin::TextWriter &out);
+void write_section(tavrin::Borrowed self, tavrin::Borrowed index, tavrin::Borrowed answer, tavrin::Borrowed question,
+                   tavrin::TextWriter &out);
 
 }  // namespace velmora

@@ -116,7 +116,7 @@ class SpanGroups {
     cells_.clear();
   }
 
-  PyObject *text_;
+  Borrowed text_;
   BodyWriter &body_;
   std::vector<std::size_t> item_starts_;
   std::vector<Span> item_pieces_;
@@ -170,7 +170,7 @@ class SpanBlocks {
   void finish() { grouping_.flush(); }
 
  private:
-  PyObject *text_;
+  Borrowed text_;
   BodyWriter &body_;
   SpanGroups groups_;
   Grouping<SpanGroups> grouping_;
@@ -238,7 +238,7 @@ class SpanLines {
 
 // A stripped, non-empty text always has a line that makes a block, so the
 // whole-text and last-resort text blocks of the step-by-step road never occur.
-void write_text_body(PyObject *text, BodyWriter &body) {
+void write_text_body(Borrowed text, BodyWriter &body) {
   SpanLines lines(text);
   SpanBlocks blocks(text, body);
   LineParse(lines, blocks).run();

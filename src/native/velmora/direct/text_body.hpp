@@ -8,6 +8,6 @@
 namespace velmora {
 
 // The body lines of a non-empty, stripped answer text without usable blocks.
-void write_text_body(PyObject *text, BodyWriter &body);
+void write_text_body(Borrowed text, BodyWriter &body);
 
 }  // namespace velmora

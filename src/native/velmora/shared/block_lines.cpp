@@ -28,7 +28,7 @@ Ref generic_heading_line(PyObject *level, PyObject *text) {
 
 }  // namespace
 
-void BodyWriter::heading(Py_ssize_t marker_length, PyObject *text, Span span) {
+void BodyWriter::heading(Py_ssize_t marker_length, Borrowed text, Span span) {
   line();
   write_ascii("######", marker_length);
   const Span content = tavrin::StrView(text).rstrip(span);
@@ -46,7 +46,7 @@ void BodyWriter::delimiter_row(Py_ssize_t cells) {
   end_table_row();
 }
 
-void render_heading(BodyWriter &body, PyObject *level, PyObject *text_value) {
+void render_heading(BodyWriter &body, Borrowed level, Borrowed text_value) {
   Ref text = to_str(text_value);
   if (PyLong_Check(level)) {
     body.heading(markdown_level(level, kLevelsBelowSection), text.get(), {0, PyUnicode_GET_LENGTH(text.get())});
@@ -56,7 +56,7 @@ void render_heading(BodyWriter &body, PyObject *level, PyObject *text_value) {
   }
 }
 
-void render_list(BodyWriter &body, PyObject *items) {
+void render_list(BodyWriter &body, Borrowed items) {
   for_each(items, [&](PyObject *item) {
     Ref text = to_str(item);
     body.bullet();
@@ -64,7 +64,7 @@ void render_list(BodyWriter &body, PyObject *items) {
   });
 }
 
-void render_table(BodyWriter &body, PyObject *header_cells, const std::function<Ref()> &read_rows) {
+void render_table(BodyWriter &body, Borrowed header_cells, const std::function<Ref()> &read_rows) {
   std::vector<Ref> header;
   for_each(header_cells, [&](PyObject *cell) { header.push_back(to_str(cell)); });
   Ref rows = read_rows();
@@ -92,7 +92,7 @@ void render_table(BodyWriter &body, PyObject *header_cells, const std::function<
   });
 }
 
-void render_text(BodyWriter &body, PyObject *value) {
+void render_text(BodyWriter &body, Borrowed value) {
   Ref text = trimmed_text(value);
   if (is_true(text.get())) body.add(text.get());
 }

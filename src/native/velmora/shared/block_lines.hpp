@@ -41,7 +41,7 @@ class BodyWriter {
 
   // The marker, a space and the text, stripped as one line: the marker keeps
   // the text's leading whitespace, so only its trailing whitespace goes.
-  void heading(Py_ssize_t marker_length, PyObject *text, Span span);
+  void heading(Py_ssize_t marker_length, Borrowed text, Span span);
   // "- " and the item.
   void bullet() {
     line();
@@ -72,12 +72,12 @@ class BodyWriter {
 };
 
 // A heading; a level that is no int reads as 2.
-void render_heading(BodyWriter &body, PyObject *level, PyObject *text);
-void render_list(BodyWriter &body, PyObject *items);
+void render_heading(BodyWriter &body, Borrowed level, Borrowed text);
+void render_list(BodyWriter &body, Borrowed items);
 // A table: `read_rows` runs after the header cells are converted, and a
 // table without header cells renders nothing.
-void render_table(BodyWriter &body, PyObject *header, const std::function<Ref()> &read_rows);
+void render_table(BodyWriter &body, Borrowed header, const std::function<Ref()> &read_rows);
 // Any other block: its trimmed text, when there is any.
-void render_text(BodyWriter &body, PyObject *text);
+void render_text(BodyWriter &body, Borrowed text);
 
 }  // namespace velmora

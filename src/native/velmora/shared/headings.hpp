@@ -15,7 +15,7 @@ inline constexpr Py_ssize_t kDeepestLevel = 6;
 inline Py_ssize_t markdown_level(Py_ssize_t level) { return std::clamp(level, kLowestLevel, kDeepestLevel); }
 
 // The same for an int (or int subclass) plus `offset`, however large the int.
-inline Py_ssize_t markdown_level(PyObject *level, Py_ssize_t offset) {
+inline Py_ssize_t markdown_level(tavrin::Borrowed level, Py_ssize_t offset) {
   return tavrin::clamped_int(level, kLowestLevel - offset, kDeepestLevel - offset) + offset;
 }
 

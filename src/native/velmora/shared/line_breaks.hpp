@@ -46,7 +46,8 @@ std::vector<Span> split(const Char *chars, Py_ssize_t size) {
 
 // The lines of `text`, an exact str, as spans; a final break ends the text
 // with an empty line, and an empty text is one empty line.
-inline std::vector<tavrin::Span> split_lines(PyObject *text) {
+inline std::vector<tavrin::Span> split_lines(tavrin::Borrowed str) {
+  PyObject *text = str.get();
   const Py_ssize_t size = PyUnicode_GET_LENGTH(text);
   switch (PyUnicode_KIND(text)) {
     case PyUnicode_1BYTE_KIND:

@@ -10,6 +10,7 @@
 
 namespace velmora {
 
+using tavrin::Borrowed;
 using tavrin::Ref;
 using tavrin::Span;
 
@@ -80,7 +81,7 @@ class JoinedLines final : public LineSink {
 // no trace.
 class HeadedSink final : public LineSink {
  public:
-  HeadedSink(JoinedLines &target, PyObject *heading) : target_(target), heading_(heading) {}
+  HeadedSink(JoinedLines &target, Borrowed heading) : target_(target), heading_(heading) {}
   void begin_line() override {
     start();
     target_.begin_line();
@@ -102,7 +103,7 @@ class HeadedSink final : public LineSink {
   void write_heading();
 
   JoinedLines &target_;
-  PyObject *heading_;
+  Borrowed heading_;
   bool started_ = false;
 };
 

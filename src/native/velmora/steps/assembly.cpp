@@ -117,7 +117,7 @@ class ObjectGroups {
   void heading(PyObject *text, PyObject *level) { out_.heading(text, level); }
 
  private:
-  PyObject *self_;
+  Borrowed self_;
   AssemblyOutput &out_;
   Ref items_;  // texts of pending list items; unset while there are none
   std::vector<Ref> rows_;
@@ -175,7 +175,7 @@ class Assembler {
     }
   }
 
-  PyObject *self_;
+  Borrowed self_;
   ObjectGroups groups_;
   Grouping<ObjectGroups> grouping_;
 };
@@ -229,7 +229,7 @@ Ref build_answer_blocks(PyObject *self, Args args) {
   return last_resort;
 }
 
-void assemble(PyObject *self, PyObject *structured_blocks, AssemblyOutput &out) {
+void assemble(Borrowed self, Borrowed structured_blocks, AssemblyOutput &out) {
   Assembler assembler(self, out);
   for_each(structured_blocks, [&](PyObject *element) { assembler.add(element); });
   assembler.finish();

@@ -100,7 +100,7 @@ void write_link_object(Sink &sink, Fields &fields, bool include_source) {
 // A link object read as Python reads it: each key through its get.
 class ReadFields {
  public:
-  explicit ReadFields(PyObject *item) : item_(item) {}
+  explicit ReadFields(Borrowed item) : item_(item) {}
 
   // A trimmed text: shown when true, written as str() gives it.
   struct Part {
@@ -132,7 +132,7 @@ class ReadFields {
     }
   }
 
-  PyObject *item_;
+  Borrowed item_;
 };
 
 // A link object whose reading runs no Python code: an exact dict whose keys
@@ -211,7 +211,7 @@ void write_link_item(Sink &sink, PyObject *item, bool include_source) {
 }  // namespace
 
 template <class Sink>
-void write_link_items(PyObject *raw_items, bool include_source, Sink &sink) {
+void write_link_items(Borrowed raw_items, bool include_source, Sink &sink) {
   if (!PyList_Check(raw_items)) return;
   for_each(raw_items, [&](PyObject *item) {
     if (PyUnicode_Check(item)) {
@@ -222,8 +222,8 @@ void write_link_items(PyObject *raw_items, bool include_source, Sink &sink) {
   });
 }
 
-template void write_link_items(PyObject *, bool, HeadedSink &);
-template void write_link_items(PyObject *, bool, ListSink &);
+template void write_link_items(Borrowed, bool, HeadedSink &);
+template void write_link_items(Borrowed, bool, ListSink &);
 
 Ref format_product_links(PyObject *self, Args args) {
   return expect_result(call_format_link_items(self, args[0], false), &PyList_Type);

@@ -9,9 +9,9 @@ namespace velmora {
 // The lines of _format_link_items for `raw_items`, written into `sink`: a
 // section's sub-section, or the list the step returns.
 template <class Sink>
-void write_link_items(PyObject *raw_items, bool include_source, Sink &sink);
-extern template void write_link_items(PyObject *, bool, HeadedSink &);
-extern template void write_link_items(PyObject *, bool, ListSink &);
+void write_link_items(Borrowed raw_items, bool include_source, Sink &sink);
+extern template void write_link_items(Borrowed, bool, HeadedSink &);
+extern template void write_link_items(Borrowed, bool, ListSink &);
 
 // The steps of this file.
 Ref format_product_links(PyObject *self, Args args);

@@ -60,9 +60,9 @@ Ref normalize_question_list(PyObject *, Args args) {
   return questions;
 }
 
-bool own_question_at(PyObject *questions, Py_ssize_t position, PyObject **question) {
+bool own_question_at(Borrowed questions, Py_ssize_t position, PyObject **question) {
   if (!PyList_CheckExact(questions)) return false;
-  *question = position <= PyList_GET_SIZE(questions) ? PyList_GET_ITEM(questions, position - 1) : nullptr;
+  *question = position <= PyList_GET_SIZE(questions) ? PyList_GET_ITEM(questions.get(), position - 1) : nullptr;
   return !*question || PyUnicode_CheckExact(*question);
 }
 

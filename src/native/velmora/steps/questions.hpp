@@ -9,7 +9,7 @@ namespace velmora {
 
 // The title of an answer whose question is missing: "第 N 题".
 template <class Writer>
-void write_fallback_question(Writer &out, PyObject *index) {
+void write_fallback_question(Writer &out, tavrin::Borrowed index) {
   out.write(tavrin::py_str<"第 ">());
   tavrin::write_decimal(out, index);
   out.write(tavrin::py_str<" 题">());
@@ -19,7 +19,7 @@ void write_fallback_question(Writer &out, PyObject *index) {
 // it is a str: `*question` is then that str, or nullptr for the fallback
 // title. False when the step's own checks must speak (a result that is no str,
 // questions that are no list): the step is then called.
-bool own_question_at(PyObject *questions, Py_ssize_t position, PyObject **question);
+bool own_question_at(tavrin::Borrowed questions, Py_ssize_t position, PyObject **question);
 
 // The steps of this file.
 Ref extract_questions(PyObject *self, Args args);

@@ -37,7 +37,7 @@ class TableLines {
   // start_index + offset < len(lines), with the length read now.
   bool before_end(Py_ssize_t offset) const {
     if (start_.overflow) return start_.overflow < 0;
-    return start_.value < PyList_GET_SIZE(lines_) - offset;
+    return start_.value < PyList_GET_SIZE(lines_.get()) - offset;
   }
 
   Ref at(Py_ssize_t offset) const {
@@ -49,7 +49,7 @@ class TableLines {
   Ref at_or_empty(Py_ssize_t offset) const { return before_end(offset) ? at(offset) : empty_str(); }
 
  private:
-  PyObject *lines_;
+  Borrowed lines_;
   IndexValue start_;  // start_index is an exact int: argument validation converts it
 };
 

@@ -14,7 +14,7 @@ namespace velmora {
 
 using namespace tavrin;
 
-AnswerRecord::AnswerRecord(PyObject *answer) {
+AnswerRecord::AnswerRecord(Borrowed answer) {
   Ref text_value = get(answer, py_str<"text">());
   text = trimmed_text(text_value.get());
   Ref success = get(answer, py_str<"isSuccess">());
@@ -22,7 +22,7 @@ AnswerRecord::AnswerRecord(PyObject *answer) {
   if (!skipped) blocks = get(answer, py_str<"blocks">());
 }
 
-Ref built_body(PyObject *self, const AnswerRecord &record) {
+Ref built_body(Borrowed self, const AnswerRecord &record) {
   Ref blocks = call(self, Step::build_answer_blocks, {record.text.get(), record.blocks.get()});
   return expect_result(call(self, Step::render_blocks, {blocks.get()}), &PyList_Type);
 }

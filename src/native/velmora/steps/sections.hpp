@@ -7,7 +7,7 @@ namespace velmora {
 
 // What _format_answer_body reads of a record, in its order.
 struct AnswerRecord {
-  explicit AnswerRecord(PyObject *answer);
+  explicit AnswerRecord(Borrowed answer);
 
   Ref text;
   Ref blocks;
@@ -15,7 +15,7 @@ struct AnswerRecord {
 };
 
 // The body lines through the steps: blocks built, then rendered.
-Ref built_body(PyObject *self, const AnswerRecord &record);
+Ref built_body(Borrowed self, const AnswerRecord &record);
 
 // The steps of this file.
 Ref format_section(PyObject *self, Args args);

@@ -210,7 +210,7 @@ class StepLines {
     return check_value(PyNumber_AsSsize_t(next_index, PyExc_IndexError));
   }
 
-  PyObject *self_;
+  Borrowed self_;
   Ref lines_;
   bool exact_list_;
 };
