@@ -7,12 +7,18 @@ import pytest
 sys.path.insert(0, os.path.dirname(__file__))
 
 import profiles  # noqa: E402,F401  (registers and loads the Hypothesis profiles)
+from support import Forwarding  # noqa: E402
 from tavrin.amazon_rufus.services.velmora import Velmora  # noqa: E402
 
+ROADS = {"direct": Velmora, "steps": Forwarding}
 
-@pytest.fixture
-def velmora() -> Velmora:
-    return Velmora()
+
+@pytest.fixture(params=ROADS)
+def velmora(request: pytest.FixtureRequest) -> Velmora:
+    """A formatter on each road: the plain class, whose own steps write the
+    report directly, and a subclass whose steps all forward to the class's
+    own, so that every step is called through self. Both must give the same."""
+    return ROADS[request.param]()
 
 
 @pytest.fixture(scope="module")

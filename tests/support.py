@@ -1,8 +1,10 @@
-"""Shared test helpers: reference-leak checks and fresh interpreters."""
+"""Shared test helpers: the subclass that takes the step road, reference-leak
+checks and fresh interpreters."""
 
 from __future__ import annotations
 
 import gc
+import inspect
 import os
 import subprocess
 import sys
@@ -10,6 +12,41 @@ import textwrap
 from collections.abc import Callable
 from functools import cache
 from typing import Any
+
+from tavrin.amazon_rufus.services.velmora import Velmora
+
+# The 23 steps, in the order of the class body.
+STEPS = [name for name, value in vars(Velmora).items() if callable(value)]
+
+
+def _forwarding_source(name: str) -> str:
+    """`def name(<the same parameters>): return super().name(<the same arguments>)`."""
+    signature = inspect.signature(getattr(Velmora, name))
+    params = list(signature.parameters.values())[1:]
+    arguments = ", ".join(p.name if p.kind is p.POSITIONAL_OR_KEYWORD else f"{p.name}={p.name}" for p in params)
+    bare = signature.replace(
+        parameters=[p.replace(annotation=p.empty) for p in signature.parameters.values()],
+        return_annotation=signature.empty,
+    )
+    return f"    def {name}{bare}:\n        return super().{name}({arguments})\n"
+
+
+@cache
+def forwarding_class(*names: str) -> type:
+    """A subclass of Velmora whose steps `names` only forward to the class's own.
+
+    Forwarding changes nothing a caller can see, but every forwarded step is an
+    override: calls to it go through attribute lookup and a Python frame, and
+    the direct road gives way to the step road wherever it would stand in for it.
+    """
+    source = "class Forwarding(Velmora):\n" + "".join(_forwarding_source(name) for name in names)
+    namespace = {"Velmora": Velmora}
+    exec(source, namespace)
+    return namespace["Forwarding"]
+
+
+# Every step forwarded: the whole report is made on the step road.
+Forwarding = forwarding_class(*STEPS)
 
 # A call leaks when the interpreter keeps more allocated blocks after many
 # repetitions than a few stray caches explain.

@@ -77,10 +77,10 @@ SWEEP = """
 import gc, json, sys, _testcapi
 sys.path.insert(0, {tests!r})
 from tavrin.amazon_rufus.services.velmora import Velmora
-from test_fast_path_equivalence import STEPS, forwarding_class
+from support import Forwarding
 
 payload = json.loads({payload!r})
-velmora = forwarding_class(*STEPS)() if {step_by_step!r} else Velmora()
+velmora = Forwarding() if {step_by_step!r} else Velmora()
 expected = velmora.format_data(payload)
 
 def failing_at(index):

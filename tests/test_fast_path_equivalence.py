@@ -5,7 +5,6 @@ a subclass whose overrides only forward to super() is indistinguishable."""
 from __future__ import annotations
 
 import inspect
-from functools import cache
 
 import pytest
 from hypothesis import given
@@ -13,29 +12,8 @@ from hypothesis import strategies as st
 
 from profiles import examples
 from strategies import payloads
+from support import STEPS, Forwarding, forwarding_class
 from tavrin.amazon_rufus.services.velmora import Velmora
-
-STEPS = [name for name, value in vars(Velmora).items() if callable(value)]
-
-
-def forwarding_source(name: str) -> str:
-    """`def name(<the same parameters>): return super().name(<the same arguments>)`."""
-    signature = inspect.signature(getattr(Velmora, name))
-    params = list(signature.parameters.values())[1:]
-    arguments = ", ".join(p.name if p.kind is p.POSITIONAL_OR_KEYWORD else f"{p.name}={p.name}" for p in params)
-    bare = signature.replace(
-        parameters=[p.replace(annotation=p.empty) for p in signature.parameters.values()],
-        return_annotation=signature.empty,
-    )
-    return f"    def {name}{bare}:\n        return super().{name}({arguments})\n"
-
-
-@cache
-def forwarding_class(*names: str) -> type:
-    source = "class Forwarding(Velmora):\n" + "".join(forwarding_source(name) for name in names)
-    namespace = {"Velmora": Velmora}
-    exec(source, namespace)
-    return namespace["Forwarding"]
 
 
 def outcome(velmora: Velmora, payload: dict) -> tuple:
@@ -49,18 +27,17 @@ PLAIN = Velmora()
 
 
 def test_forwarders_replace_every_step_with_the_same_parameters():
-    cls = forwarding_class(*STEPS)
     assert len(STEPS) == 23
     for name in STEPS:
-        assert vars(cls)[name] is not vars(Velmora)[name]
-        kinds = [(p.name, p.kind) for p in inspect.signature(vars(cls)[name]).parameters.values()]
+        assert vars(Forwarding)[name] is not vars(Velmora)[name]
+        kinds = [(p.name, p.kind) for p in inspect.signature(vars(Forwarding)[name]).parameters.values()]
         assert kinds == [(p.name, p.kind) for p in inspect.signature(vars(Velmora)[name]).parameters.values()]
 
 
 @examples(120)
 @given(payloads())
 def test_every_step_overridden_gives_identical_results(payload):
-    assert outcome(forwarding_class(*STEPS)(), payload) == outcome(PLAIN, payload)
+    assert outcome(Forwarding(), payload) == outcome(PLAIN, payload)
 
 
 @examples(120)
@@ -76,4 +53,4 @@ def test_line_breaks_anywhere_in_long_lines(prefix, breaks):
     for offset in range(40):
         text = prefix + "x" * offset + breaks + "y" * (40 - offset) + breaks + "- item" + breaks + "| c | d |"
         payload = {"answers": [{"text": text}]}
-        assert outcome(forwarding_class(*STEPS)(), payload) == outcome(PLAIN, payload), text
+        assert outcome(Forwarding(), payload) == outcome(PLAIN, payload), text

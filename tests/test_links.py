@@ -78,9 +78,10 @@ def test_entry_methods_hand_on_the_worker_result():
         (lambda v: v._format_product_links(), "_format_product_links() takes exactly 2 positional arguments (1 given)"),
     ],
 )
-def test_argument_errors(velmora, call, message):
+def test_argument_errors(call, message):
+    # The messages are those of our own methods' argument validation.
     with pytest.raises(TypeError) as caught:
-        call(velmora)
+        call(Velmora())
     assert str(caught.value) == message
 
 

@@ -42,12 +42,11 @@ class Lookup(dict):
         (None, []),
     ],
 )
-def test_normalize_question_list(raw, expected):
-    assert Velmora()._normalize_question_list(raw) == expected
+def test_normalize_question_list(velmora, raw, expected):
+    assert velmora._normalize_question_list(raw) == expected
 
 
-def test_normalize_question_list_returns_a_new_list_each_call():
-    velmora = Velmora()
+def test_normalize_question_list_returns_a_new_list_each_call(velmora):
     raw = ["a"]
     first = velmora._normalize_question_list(raw)
     assert first is not raw and first is not velmora._normalize_question_list(raw)
@@ -74,24 +73,24 @@ def _upload(questions):
         ({}, []),
     ],
 )
-def test_extract_questions(payload, expected):
-    assert Velmora()._extract_questions(payload) == expected
+def test_extract_questions(velmora, payload, expected):
+    assert velmora._extract_questions(payload) == expected
 
 
-def test_upload_record_read_through_subclass_get():
+def test_upload_record_read_through_subclass_get(velmora):
     class Records(dict):
         def get(self, key, default=None):
             return [{"questions": [f"from {key}"]}]
 
-    assert Velmora()._extract_questions({"upload_payload": Records()}) == ["from records"]
+    assert velmora._extract_questions({"upload_payload": Records()}) == ["from records"]
 
 
-def test_non_empty_questions_never_read_the_upload_payload():
+def test_non_empty_questions_never_read_the_upload_payload(velmora):
     class Exploding(dict):
         def get(self, key, default=None):
             raise AssertionError("upload payload read")
 
-    assert Velmora()._extract_questions({"questions": ["A"], "upload_payload": Exploding()}) == ["A"]
+    assert velmora._extract_questions({"questions": ["A"], "upload_payload": Exploding()}) == ["A"]
 
 
 def test_normalize_is_called_through_self_once_or_twice():
@@ -133,18 +132,18 @@ def test_extract_questions_hands_on_override_result_subject_to_result_test():
         ([None], 1, None),
     ],
 )
-def test_question_at(questions, index, expected):
-    assert Velmora()._question_at(questions, index) == expected
+def test_question_at(velmora, questions, index, expected):
+    assert velmora._question_at(questions, index) == expected
 
 
-def test_question_at_refuses_non_str_element():
+def test_question_at_refuses_non_str_element(velmora):
     with pytest.raises(TypeError, match=r"^Expected str, got int$"):
-        Velmora()._question_at([1], 1)
+        velmora._question_at([1], 1)
 
 
-def test_question_at_refuses_str_index():
+def test_question_at_refuses_str_index(velmora):
     with pytest.raises(TypeError, match=r"^Argument 'index' has incorrect type \(expected int, got str\)$"):
-        Velmora()._question_at([], "2")
+        velmora._question_at([], "2")
 
 
 def test_format_data_fails_when_extract_questions_returns_a_tuple():
@@ -185,9 +184,9 @@ class RaisingBool:
         ([{"question": RaisingBool()}], OSError),
     ],
 )
-def test_payload_exceptions_propagate_unchanged(raw, error):
+def test_payload_exceptions_propagate_unchanged(velmora, raw, error):
     with pytest.raises(error):
-        Velmora()._normalize_question_list(raw)
+        velmora._normalize_question_list(raw)
 
 
 @pytest.mark.parametrize(
@@ -203,6 +202,6 @@ def test_payload_exceptions_propagate_unchanged(raw, error):
         (lambda v: v._normalize_question_list([RaisingGet()]), KeyError),
     ],
 )
-def test_question_steps_do_not_leak(call, raises):
-    velmora = Velmora()
+def test_question_steps_do_not_leak(velmora, call, raises):
     assert_no_leak(lambda: call(velmora), raises=raises)
+

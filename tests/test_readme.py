@@ -16,14 +16,14 @@ def block_after(marker: str) -> str:
     return match.group(2)
 
 
-def test_short_example_report_is_current():
+def test_short_example_report_is_current(velmora):
     payload = json.loads(block_after("short-example-payload"))
-    assert Velmora().format_data(payload) == block_after("short-example-report")
+    assert velmora.format_data(payload) == block_after("short-example-report")
 
 
-def test_bundled_example_report_is_current():
+def test_bundled_example_report_is_current(velmora):
     payload = json.loads((ROOT / "examples" / "payload.json").read_text(encoding="utf-8"))
-    assert Velmora().format_data(payload) == block_after("bundled-example-report")
+    assert velmora.format_data(payload) == block_after("bundled-example-report")
 
 
 def test_subclass_example_works():

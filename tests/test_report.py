@@ -68,15 +68,15 @@ def test_trailing_blank_lines_of_a_section_collapse_to_one_separator():
     assert recorder.format_data({"answers": [1, 2]}) == "A\n\nB"
 
 
-def test_list_subclass_answers_are_walked():
+def test_list_subclass_answers_are_walked(velmora):
     class Answers(list):
         pass
 
-    report = Velmora().format_data({"answers": Answers([{"summaryText": "S"}])})
+    report = velmora.format_data({"answers": Answers([{"summaryText": "S"}])})
     assert report == "## 第 1 题：第 1 题\n\n### 总结\n\nS"
 
 
-def test_whole_report_of_questions_and_summaries():
+def test_whole_report_of_questions_and_summaries(velmora):
     payload = {
         "questions": ["Is it quiet?", {"question": " Does it fold? "}],
         "answers": [
@@ -85,7 +85,7 @@ def test_whole_report_of_questions_and_summaries():
             {"isSuccess": True, "summaryText": "  "},
         ],
     }
-    assert Velmora().format_data(payload) == (
+    assert velmora.format_data(payload) == (
         "## 第 1 题：Is it quiet?\n\n### 总结\n\nQuiet enough.\n\n"
         "## 第 2 题：Does it fold?\n\n### 答案\n\n第 2 题未获取到答案\n\n"
         "## 第 3 题：第 3 题\n\n### 答案\n\n第 3 题未获取到答案"
@@ -108,13 +108,13 @@ def test_whole_report_of_questions_and_summaries():
         ("中\u3000\nascii", "中\nascii"),
     ],
 )
-def test_collapse_blank_lines(text, expected):
-    assert Velmora()._collapse_blank_lines(text) == expected
+def test_collapse_blank_lines(velmora, text, expected):
+    assert velmora._collapse_blank_lines(text) == expected
 
 
-def test_collapse_result_uses_the_narrowest_string_storage():
+def test_collapse_result_uses_the_narrowest_string_storage(velmora):
     # Stripping the only wide character must give a str equal to an ASCII literal.
-    result = Velmora()._collapse_blank_lines("abc\u3000")
+    result = velmora._collapse_blank_lines("abc\u3000")
     assert result == "abc" and hash(result) == hash("abc")
 
 
@@ -204,9 +204,9 @@ def test_sections_are_joined_as_str_join_would_after_all_are_made(sections, outc
     assert log[: len(sections)] == made == [f"section {i}" for i in range(1, len(sections) + 1)]
 
 
-def test_ordered_dict_payload_is_refused():
+def test_ordered_dict_payload_is_refused(velmora):
     with pytest.raises(TypeError, match=r"^Argument 'data' has incorrect type \(expected dict, got OrderedDict\)$"):
-        Velmora().format_data(OrderedDict(answers=[]))
+        velmora.format_data(OrderedDict(answers=[]))
 
 
 @pytest.mark.parametrize(
@@ -218,6 +218,6 @@ def test_ordered_dict_payload_is_refused():
         (lambda v: v.format_data({"answers": [1]}, extra=1), TypeError),
     ],
 )
-def test_report_driver_does_not_leak(call, raises):
-    velmora = Velmora()
+def test_report_driver_does_not_leak(velmora, call, raises):
     assert_no_leak(lambda: call(velmora), raises=raises)
+

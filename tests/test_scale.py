@@ -6,7 +6,6 @@ from __future__ import annotations
 
 import pytest
 
-from tavrin.amazon_rufus.services.velmora import Velmora
 
 HEAD = ["## 第 1 题：第 1 题", "", "### 答案", ""]
 
@@ -21,53 +20,53 @@ UNIT_LINES = [
 ]
 
 
-def body_lines(text: str) -> list[str]:
-    report = Velmora().format_data({"answers": [{"text": text}]})
+def body_lines(velmora, text: str) -> list[str]:
+    report = velmora.format_data({"answers": [{"text": text}]})
     lines = report.split("\n")
     assert lines[:4] == HEAD
     return lines[4:]
 
 
-def test_a_20_mb_answer_text():
+def test_a_20_mb_answer_text(velmora):
     units = 20_000_000 // len(UNIT) + 1
-    body = body_lines(UNIT * units)
+    body = body_lines(velmora, UNIT * units)
     assert len(body) == len(UNIT_LINES) * units - 1
     assert body[: 2 * len(UNIT_LINES)] == UNIT_LINES * 2
     assert body[-len(UNIT_LINES) + 1 :] == UNIT_LINES[:-1]
 
 
-def test_a_line_of_a_million_pipes_is_text():
-    assert body_lines("|" * 1_000_000) == ["|" * 1_000_000]
+def test_a_line_of_a_million_pipes_is_text(velmora):
+    assert body_lines(velmora, "|" * 1_000_000) == ["|" * 1_000_000]
 
 
-def test_a_table_whose_lines_hold_a_million_pipes_each():
+def test_a_table_whose_lines_hold_a_million_pipes_each(velmora):
     cells = 999_999
 
     def line(cell):
         return "|" + "|".join([cell] * cells) + "|"
 
-    body = body_lines("\n".join([line("a"), line("---"), line("1")]))
+    body = body_lines(velmora, "\n".join([line("a"), line("---"), line("1")]))
     assert body == ["| " + " | ".join([cell] * cells) + " |" for cell in ("a", "---", "1")]
 
 
-def test_200_000_continuation_lines_join_one_list_item():
-    body = body_lines("- item\n" + "  more\n" * 200_000)
+def test_200_000_continuation_lines_join_one_list_item(velmora):
+    body = body_lines(velmora, "- item\n" + "  more\n" * 200_000)
     assert body == ["- item" + " more" * 200_000]
 
 
 @pytest.mark.parametrize("blank", ["", "\n"], ids=["paragraph", "paragraphs"])
-def test_200_000_paragraph_lines(blank):
-    body = body_lines("".join(f"line {i}\n{blank}" for i in range(200_000)))
+def test_200_000_paragraph_lines(velmora, blank):
+    body = body_lines(velmora, "".join(f"line {i}\n{blank}" for i in range(200_000)))
     expected = [f"line {i}" for i in range(200_000)]
     if blank:
         expected = [line for i in expected for line in (i, "")][:-1]
     assert body == expected
 
 
-def test_100_000_answers():
+def test_100_000_answers(velmora):
     count = 100_000
     payload = {"answers": [{"text": f"answer {i}"} for i in range(1, count + 1)], "questions": ["Q"] * (count // 2)}
-    lines = Velmora().format_data(payload).split("\n")
+    lines = velmora.format_data(payload).split("\n")
     assert len(lines) == 6 * count - 1
     assert lines[:6] == ["## 第 1 题：Q", "", "### 答案", "", "answer 1", ""]
     assert lines[-5:] == [f"## 第 {count} 题：第 {count} 题", "", "### 答案", "", f"answer {count}"]

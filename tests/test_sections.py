@@ -46,8 +46,8 @@ class Canned(Velmora):
         (1, {"summaryText": "line 1\nline 2 "}, "Q", "## 第 1 题：Q\n\n### 总结\n\nline 1\nline 2"),
     ],
 )
-def test_section_layout_without_links_or_body(index, answer, question, expected):
-    assert Velmora()._format_section(index, answer, question) == expected
+def test_section_layout_without_links_or_body(velmora, index, answer, question, expected):
+    assert velmora._format_section(index, answer, question) == expected
 
 
 def test_full_section_order_puts_summary_last():
@@ -80,12 +80,12 @@ def test_non_dict_answer_reads_as_empty_record():
     assert velmora.calls == [("products", None), ("body", 1, {}), ("recommended", None)]
 
 
-def test_dict_subclass_record_is_refused_by_answer_body():
+def test_dict_subclass_record_is_refused_by_answer_body(velmora):
     class Record(dict):
         pass
 
     with pytest.raises(TypeError, match=r"^Argument 'answer' has incorrect type \(expected dict, got Record\)$"):
-        Velmora()._format_section(1, Record(), "Q")
+        velmora._format_section(1, Record(), "Q")
 
 
 def test_summary_is_read_before_the_body_is_built():
@@ -180,6 +180,6 @@ class RaisingGet(dict):
         (lambda v: v._format_answer_body(1, RaisingGet()), TypeError),
     ],
 )
-def test_section_steps_do_not_leak(call, raises):
-    velmora = Velmora()
+def test_section_steps_do_not_leak(velmora, call, raises):
     assert_no_leak(lambda: call(velmora), raises=raises)
+

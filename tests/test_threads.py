@@ -12,6 +12,7 @@ import pytest
 
 from profiles import PROFILE
 from strategies import payloads, sample
+from support import Forwarding
 from tavrin.amazon_rufus.services.velmora import Velmora
 
 THREADS = 8
@@ -21,16 +22,6 @@ PAYLOADS = 3000 if PROFILE == "long" else 300
 @pytest.fixture(scope="module")
 def batch() -> list[dict]:
     return sample(payloads(), PAYLOADS)
-
-
-class Forwarding(Velmora):
-    """Every call between steps goes through attribute lookup and a Python frame."""
-
-    def _format_section(self, index, answer, question):
-        return super()._format_section(index, answer, question)
-
-    def _parse_pipe_row(self, line):
-        return super()._parse_pipe_row(line)
 
 
 def outcomes(velmora: Velmora, batch: list[dict]) -> list[tuple]:
