@@ -1,5 +1,22 @@
 // The module tavrin.amazon_rufus.services.velmora: executing it binds `re`,
 // `Any` and the class `Velmora`, made by calling type() with the methods.
+//
+// format_data has two roads. On the step road every step calls the next ones
+// through self, so that any override is honoured. On the direct road, taken
+// wherever the steps in question resolve to our own, writers do the work of
+// those steps straight into the report, without the lists and dicts that the
+// steps would hand each other. The folders follow the roads:
+//   class/   the class machinery: the method table, calls through self, and
+//            which steps an instance resolves to our own (step_sets.hpp names
+//            the steps each direct-road writer stands in for);
+//   steps/   the bodies of the 23 steps, one file per group of steps;
+//   shared/  engines both roads use (line breaks and the line parse, line
+//            matching, grouping and row fitting, heading levels, block lines
+//            and line sinks); they never call through self and never include
+//            class/;
+//   direct/  the direct-road writers: a section, an answer body, a text body.
+// A step body picks its road; a direct-road writer is entered only when every
+// step of its set in class/step_sets.hpp is our own.
 #include "binding/imports.hpp"
 #include "binding/module_lifecycle.hpp"
 #include "binding/objects.hpp"
