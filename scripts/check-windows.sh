@@ -91,9 +91,7 @@ python_pc=$headers/python/PC
 
 # --- Compiling ----------------------------------------------------------------
 
-shopt -s nullglob
-sources=(src/native/*/*.cpp)
-shopt -u nullglob
+mapfile -t sources < <(find src/native -name '*.cpp' | sort)
 [ ${#sources[@]} -gt 0 ] || { echo "error: no sources under src/native" >&2; exit 1; }
 
 # The warning flags CMakeLists.txt gives GCC, with TAVRIN_WERROR on, and the
