@@ -8,6 +8,8 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 . scripts/find-python.sh
+. scripts/lib/timing.sh
+trap phase_summary EXIT
 
 wheelhouse=build/wheelhouse
 # Not the build-dir of pyproject.toml: that one belongs to the .venv builds.
@@ -17,16 +19,9 @@ venv=build/wheel-venv
 state=build/wheel-tests
 
 python=$(find_python)
-times=()
-started=$SECONDS
-phase_done() {
-  local took=$((SECONDS - started))
-  times+=("$(printf '%-8s %4d s' "$1" "$took")")
-  echo "== $1: ${took} s"
-  started=$SECONDS
-}
 
-echo "== build: wheel with $python"
+phase build
+echo "a wheel, built with $python"
 # Every run builds from scratch: nothing of an earlier build ends up in the wheel.
 rm -rf "$cmake_dir"
 rm -f "$wheelhouse"/tavrin_rufus_native-*.whl
@@ -34,9 +29,9 @@ rm -f "$wheelhouse"/tavrin_rufus_native-*.whl
 wheel=$(ls "$wheelhouse"/tavrin_rufus_native-*.whl)
 bytes=$(wc -c <"$wheel" | tr -d ' ')
 echo "wheel: $(basename "$wheel") ($bytes bytes, $(( (bytes + 1023) / 1024 )) KiB)"
-phase_done build
 
-echo "== venv: $venv with the wheel and the test tools"
+phase venv
+echo "$venv with the wheel and the test tools"
 rm -rf "$venv"
 "$python" -m venv "$venv"
 pip() { "$venv/bin/python" -m pip --disable-pip-version-check "$@"; }
@@ -44,9 +39,9 @@ pip install -q --upgrade pip
 # The same tools as .venv has; none of them is the package.
 pip install -q -r requirements-dev.txt
 pip install -q "$wheel"
-phase_done venv
 
-echo "== import: where the package comes from"
+phase import
+echo "where the package comes from"
 # -P: the working directory (the source tree) is not put on sys.path, so the
 # package can only come from the venv. A PYTHONPATH into src/ would undo that.
 unset PYTHONPATH
@@ -62,17 +57,14 @@ site = Path(sysconfig.get_path("platlib")).resolve()
 if not Path(velmora.__file__).resolve().is_relative_to(site):
     sys.exit(f"error: the package was not imported from {site}")
 '
-phase_done import
 
-echo "== tests: the suite against the installed wheel"
+phase tests
+echo "the suite against the installed wheel"
 mkdir -p "$state"
 status=0
 # From the project root like scripts/test.sh: with no paths given, pytest runs
 # testpaths (tests/), and paths given are relative to the root.
 HYPOTHESIS_STORAGE_DIRECTORY=$state/hypothesis \
   "$venv/bin/python" -P -m pytest -o cache_dir="$state/pytest-cache" "$@" || status=$?
-phase_done tests
-
-echo "== times"
-printf '%s\n' "${times[@]}"
+phase_end "$([ "$status" -eq 0 ] || echo failed)"
 exit "$status"

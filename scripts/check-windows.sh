@@ -6,23 +6,25 @@
 #
 # Installs g++-mingw-w64-i686 with apt-get when it is missing. The headers come
 # from the upstream tarball of Debian trixie's python3.13 source package,
-# fetched with a private apt configuration under build/windows-headers (the
-# host's own apt sources and state are not touched) and reused on later runs.
-# Objects and compiler output go to build/windows-check.
+# fetched from the host's own Debian mirror (its apt sources name it) with a
+# private apt configuration under build/windows-headers (the host's own apt
+# sources and state are not touched) and reused on later runs. Objects and
+# compiler output go to build/windows-check.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 export LC_ALL=C
+. scripts/lib/userland.sh
+trap phase_summary EXIT
 
 cxx=i686-w64-mingw32-g++
 headers=build/windows-headers
 check=build/windows-check
 jobs=${TAVRIN_JOBS:-2}
 
-# --- The cross compiler -------------------------------------------------------
-
+phase "cross compiler"
 if ! command -v "$cxx" >/dev/null; then
-  echo "== installing g++-mingw-w64-i686"
+  echo "installing g++-mingw-w64-i686"
   export DEBIAN_FRONTEND=noninteractive
   if ! apt-cache show g++-mingw-w64-i686 >/dev/null 2>&1; then
     apt-get -o DPkg::Lock::Timeout=600 update -q
@@ -30,20 +32,19 @@ if ! command -v "$cxx" >/dev/null; then
   apt-get -o DPkg::Lock::Timeout=600 install -y -q --no-install-recommends g++-mingw-w64-i686
 fi
 
-# --- CPython 3.13's Windows headers -----------------------------------------
-#
+phase "headers"
 # A Windows build compiles against Include/ and PC/pyconfig.h, which the
 # Windows build writes from PC/pyconfig.h.in. Its one substitution turns
 # "/* #define Py_GIL_DISABLED 1 */" into a definition for free-threaded builds
 # only, so for the normal build the file is copied as it is.
-
 if [ ! -e "$headers/python/.done" ]; then
   apt_dir=$root/$headers/apt
   mkdir -p "$apt_dir"/{etc/parts,etc/sources.list.d,state/lists/partial,cache/archives/partial} \
     "$headers/download"
   keyring=/usr/share/keyrings/debian-archive-keyring.gpg
   [ -r "$keyring" ] || { echo "error: $keyring not found (package debian-archive-keyring)" >&2; exit 1; }
-  echo "deb-src [signed-by=$keyring] http://deb.debian.org/debian trixie main" >"$apt_dir/etc/sources.list"
+  mirror=$(debian_mirror)
+  echo "deb-src [signed-by=$keyring] $mirror trixie main" >"$apt_dir/etc/sources.list"
   # APT_CONFIG is read before anything else, so it can keep out the host's
   # apt.conf.d as well (its update hooks would otherwise run). The dpkg status
   # file is only read. Downloads run as root, not as apt's own user, who may
@@ -64,14 +65,14 @@ EOF
   # Download once; apt-get source also skips files it already has whole.
   find_tarball() { find "$headers/download" -maxdepth 1 -name 'python3.13_*.orig.tar.*' ! -name '*.asc' | sort | tail -n 1; }
   if [ -z "$(find_tarball)" ]; then
-    echo "== fetching python3.13 source (Debian trixie)"
+    echo "fetching python3.13 source (Debian trixie)"
     APT_CONFIG=$apt_dir/apt.conf apt-get update -q
     (cd "$headers/download" && APT_CONFIG=$apt_dir/apt.conf apt-get source -q --download-only python3.13)
   fi
   tarball=$(find_tarball)
   [ -n "$tarball" ] || { echo "error: no python3.13 tarball in $headers/download" >&2; exit 1; }
   top=$(tar -tf "$tarball" | sed -n '1s,/.*,,p')
-  echo "== unpacking headers from $(basename "$tarball")"
+  echo "unpacking headers from $(basename "$tarball")"
   rm -rf "$headers/python" "$headers/python.tmp"
   mkdir -p "$headers/python.tmp"
   tar -xf "$tarball" -C "$headers/python.tmp" --strip-components=1 "$top/Include" "$top/PC/pyconfig.h.in"
@@ -89,8 +90,7 @@ fi
 python_include=$headers/python/Include
 python_pc=$headers/python/PC
 
-# --- Compiling ----------------------------------------------------------------
-
+phase "compile"
 mapfile -t sources < <(find src/native -name '*.cpp' | sort)
 [ ${#sources[@]} -gt 0 ] || { echo "error: no sources under src/native" >&2; exit 1; }
 
@@ -109,8 +109,8 @@ flags=(-std=c++20 -O3 -DNDEBUG -Wall -Wextra -Wpedantic -Wno-missing-field-initi
 passes=(sse2 scalar)
 declare -A pass_flags=([sse2]="" [scalar]="-DTAVRIN_SCALAR=1")
 
-echo "== $("$cxx" --version | sed -n 1p)"
-echo "== headers: $(cat "$headers/python/.done"), ${#sources[@]} sources, passes: ${passes[*]}"
+"$cxx" --version | sed -n 1p
+echo "headers: $(cat "$headers/python/.done"), ${#sources[@]} sources, passes: ${passes[*]}"
 
 # The headers must be those of a 32-bit Windows CPython 3.13, GIL build.
 "$cxx" "${flags[@]}" -x c++ -fsyntax-only - <<'EOF' || { echo "error: the header set-up is wrong" >&2; exit 1; }
@@ -134,7 +134,6 @@ compile() {  # pass source
 }
 
 rm -rf "$check"
-start=$SECONDS
 failed=()
 for pass in "${passes[@]}"; do
   running=0
@@ -157,9 +156,7 @@ for pass in "${passes[@]}"; do
 done
 
 total=$((${#sources[@]} * ${#passes[@]}))
-echo "== $((total - ${#failed[@]})) of $total compiled (${#sources[@]} sources x ${#passes[@]} passes) in $((SECONDS - start)) s"
-if [ ${#failed[@]} -gt 0 ]; then
-  echo "== failed:"
-  printf '   %s\n' "${failed[@]}"
-  exit 1
-fi
+phase_result "$((total - ${#failed[@]})) of $total compiled (${#sources[@]} sources x ${#passes[@]} passes)"
+for source in "${failed[@]}"; do phase_result "failed: $source"; done
+[ ${#failed[@]} -eq 0 ] || exit 1
+phase_end
