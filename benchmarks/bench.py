@@ -18,6 +18,7 @@ from __future__ import annotations
 
 import argparse
 import gc
+import json
 import random
 import resource
 import statistics
@@ -128,6 +129,11 @@ class Workload:
     payload: dict[str, Any]
     texts: list[str]  # the answer texts whose size the figures refer to
     link_items: int = 0
+
+    def __post_init__(self) -> None:
+        # As a saved run is read: through json.loads, whose keys and strings
+        # are new objects (not the interned literals of this file).
+        self.payload = json.loads(json.dumps(self.payload, ensure_ascii=False))
 
 
 def text_heavy(rng: random.Random) -> Workload:
