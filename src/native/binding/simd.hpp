@@ -44,6 +44,12 @@ inline unsigned above_3000_bits(const Py_UCS2 *chars) {
   return ~static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(first, second))) & 0xFFFF;
 }
 
+// One bit per byte below `limit` (at most 0x80), the byte read as unsigned.
+inline unsigned bits_below(__m128i bytes, char limit) {
+  const __m128i beyond = _mm_subs_epu8(bytes, _mm_set1_epi8(static_cast<char>(limit - 1)));
+  return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(beyond, _mm_setzero_si128())));
+}
+
 // One bit per byte equal to `ch`.
 inline unsigned bits_equal(__m128i bytes, char ch) {
   return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(ch))));

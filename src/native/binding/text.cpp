@@ -106,6 +106,18 @@ void copy_chars(int from_kind, const void *source, int to_kind, void *target, Py
 
 }  // namespace
 
+void TextWriter::follow_written(Py_ssize_t start) {
+  if (form_.changed()) return;
+  switch (kind_) {
+    case PyUnicode_1BYTE_KIND:
+      return form_.characters(static_cast<const Py_UCS1 *>(data_) + start, length_ - start, start);
+    case PyUnicode_2BYTE_KIND:
+      return form_.characters(static_cast<const Py_UCS2 *>(data_) + start, length_ - start, start);
+    default:
+      return form_.characters(static_cast<const Py_UCS4 *>(data_) + start, length_ - start, start);
+  }
+}
+
 void TextWriter::copy_in(const void *chars, int kind, Py_ssize_t length) {
   copy_chars(kind, chars, kind_, static_cast<char *>(data_) + length_ * kind_, length);
   length_ += length;
@@ -118,7 +130,9 @@ void TextWriter::write_growing(PyObject *str, Span span) {
   if (maxchar > maxchar_) maxchar = max_char(str, span);
   if (!fits(span.size(), maxchar)) grow(span.size(), maxchar);
   const int kind = PyUnicode_KIND(str);
+  const Py_ssize_t start = length_;
   copy_in(static_cast<const char *>(PyUnicode_DATA(str)) + span.begin * kind, kind, span.size());
+  if (following_) follow_written(start);
 }
 
 void TextWriter::grow(Py_ssize_t more, Py_UCS4 maxchar) {

@@ -110,6 +110,81 @@ inline Ref trimmed_text(Borrowed value) {
 // characters, in place where it can; on failure it is left as it was.
 void resize_str(Ref &text, Py_ssize_t length);
 
+// Follows, while a text is written, whether it already has the form that the
+// report's blank-line rules give a text: lines ended by "\n" alone, none
+// ending in whitespace, no two empty lines in a row, none empty at the end
+// (one at the start is kept). A text that keeps that form need not be read
+// again once it is written; one that loses it is tidied from where it did.
+class LineForm {
+ public:
+  // Where the rules may first change the text followed so far, or -1.
+  Py_ssize_t changed_at() const { return changed_at_; }
+  bool changed() const { return changed_at_ >= 0; }
+
+  // A piece that breaks no line, ending in `last`.
+  void unbroken(Py_UCS4 last) {
+    after_space_ = last <= 0x3000 && is_space(last);
+    newlines_ = 0;
+  }
+  // `count` characters written from `position` on.
+  template <typename Char>
+  void characters(const Char *chars, Py_ssize_t count, Py_ssize_t position) {
+    for (Py_ssize_t i = 0; i < count && !changed(); ++i) character(chars[i], position + i);
+  }
+  void character(Py_UCS4 ch, Py_ssize_t position) {
+    if (ch == '\n') return newline(position);
+    // No character beyond U+3000 is whitespace (CJK text is all there).
+    if ((ch >= 0x20 && ch < 0x7F) || ch > 0x3000) {
+      after_space_ = ch == ' ';
+      newlines_ = 0;
+    } else if (is_line_break(ch)) {
+      changed_at_ = position;
+    } else {
+      after_space_ = is_space(ch);
+      newlines_ = 0;
+    }
+  }
+  void newline(Py_ssize_t position) {
+    if (after_space_ || newlines_ == 2) {
+      changed_at_ = position;
+    } else {
+      ++newlines_;
+      after_space_ = false;
+    }
+  }
+  // The text ends after `length` characters.
+  void end(Py_ssize_t length) {
+    if (!changed() && length > 0 && (after_space_ || newlines_ > 0)) changed_at_ = length - 1;
+  }
+
+ private:
+  Py_ssize_t changed_at_ = -1;
+  bool after_space_ = false;  // the text so far ends in whitespace
+  int newlines_ = 1;          // "\n" ending the text so far (up to 2); the start counts as one
+};
+
+// Does `span` of an ASCII str hold a control character (any byte below
+// 0x20, line breaks among them)? Eight bytes are tested at a time, the last
+// eight overlapping those before when the span is not a multiple of eight.
+inline bool has_ascii_control(const Py_UCS1 *chars, Span span) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101u;
+  // A byte below 0x20 borrows in the subtraction: its top bit is set where
+  // the (ASCII) byte's own top bit is clear.
+  const auto has_control = [&](Py_ssize_t at) {
+    std::uint64_t bytes;
+    std::memcpy(&bytes, chars + at, sizeof bytes);
+    return ((bytes - 0x20 * kOnes) & ~bytes & 0x80 * kOnes) != 0;
+  };
+  if (span.size() < 8) {
+    for (Py_ssize_t i = span.begin; i < span.end; ++i)
+      if (chars[i] < 0x20) return true;
+    return false;
+  }
+  for (Py_ssize_t i = span.begin; i + 8 < span.end; i += 8)
+    if (has_control(i)) return true;
+  return has_control(span.end - 8);
+}
+
 // Builds a new str piece by piece, in the narrowest storage kind that holds
 // it. The text is written straight into the storage of the str it will
 // become: a str of its own, which nobody else sees until finish() hands it
@@ -120,11 +195,71 @@ class TextWriter {
   TextWriter(const TextWriter &) = delete;
   TextWriter &operator=(const TextWriter &) = delete;
 
-  // Most pieces are short and no wider than the text so far: they are
-  // copied at once; the others first grow or widen the storage.
+  // Follow the line form of everything written from now on (see LineForm).
+  void follow_line_form() { following_ = true; }
+  // Where the blank-line rules would first change the text written, or -1.
+  Py_ssize_t line_form_changed_at() const {
+    LineForm form = form_;
+    form.end(length_);
+    return form.changed_at();
+  }
+
   void write(PyObject *str, Span span) {
     if (span.empty()) return;
-    if (!fits(span.size(), PyUnicode_MAX_CHAR_VALUE(str))) return write_growing(str, span);
+    const Py_ssize_t start = copy(str, span);
+    if (following_ && !form_.changed()) follow(str, span, start);
+  }
+  // A piece the caller knows to hold no line break (a line of a text split at
+  // its breaks, say): only its last character matters to the line form.
+  void write_unbroken(PyObject *str, Span span) {
+    if (span.empty()) return;
+    copy(str, span);
+    if (following_ && !form_.changed()) form_.unbroken(PyUnicode_READ(kind_, data_, length_ - 1));
+  }
+  void write(PyObject *str) { write(str, {0, PyUnicode_GET_LENGTH(str)}); }
+  void write_unbroken(PyObject *str) { write_unbroken(str, {0, PyUnicode_GET_LENGTH(str)}); }
+  void write_char(Py_UCS4 ch) {
+    if (!fits(1, ch)) grow(1, ch);
+    PyUnicode_WRITE(kind_, data_, length_++, ch);
+    if (following_ && !form_.changed()) form_.character(ch, length_ - 1);
+  }
+  // Markers: a few printable ASCII characters (no line break), copied as a
+  // run.
+  void write_ascii(const char *ascii, Py_ssize_t length) {
+    if (!fits(length, 0x7F)) grow(length, 0x7F);
+    switch (kind_) {
+      case PyUnicode_1BYTE_KIND:
+        std::memcpy(static_cast<Py_UCS1 *>(data_) + length_, ascii, static_cast<std::size_t>(length));
+        break;
+      case PyUnicode_2BYTE_KIND:
+        widen_ascii(static_cast<Py_UCS2 *>(data_) + length_, ascii, length);
+        break;
+      default:
+        widen_ascii(static_cast<Py_UCS4 *>(data_) + length_, ascii, length);
+    }
+    length_ += length;
+    if (following_ && !form_.changed()) form_.unbroken(static_cast<Py_UCS4>(ascii[length - 1]));
+  }
+  // Room for `length` more characters (a hint: writing more still works).
+  void reserve(Py_ssize_t length) {
+    if (length > capacity_ - length_) grow(length, 0x7F);
+  }
+  // The text written; the writer is empty afterwards. The str is new and
+  // only the caller holds it, so until it is handed on it may be rewritten
+  // where it lies.
+  Ref finish();
+
+ private:
+  bool fits(Py_ssize_t length, Py_UCS4 maxchar) const { return maxchar <= maxchar_ && length <= capacity_ - length_; }
+  // Copies a non-empty piece; returns where it starts. Most pieces are short
+  // and no wider than the text so far: they are copied at once; the others
+  // first grow or widen the storage.
+  Py_ssize_t copy(PyObject *str, Span span) {
+    const Py_ssize_t start = length_;
+    if (!fits(span.size(), PyUnicode_MAX_CHAR_VALUE(str))) {
+      write_growing(str, span);
+      return start;
+    }
     const int kind = PyUnicode_KIND(str);
     const char *chars = static_cast<const char *>(PyUnicode_DATA(str)) + span.begin * kind;
     // Most pieces are ASCII going into ASCII or into the UCS-2 of a report
@@ -140,29 +275,21 @@ class TextWriter {
     } else {
       copy_in(chars, kind, span.size());
     }
+    return start;
   }
-  void write(PyObject *str) { write(str, {0, PyUnicode_GET_LENGTH(str)}); }
-  void write_char(Py_UCS4 ch) {
-    if (!fits(1, ch)) grow(1, ch);
-    PyUnicode_WRITE(kind_, data_, length_++, ch);
+  template <typename Char>
+  static void widen_ascii(Char *to, const char *ascii, Py_ssize_t length) {
+    for (Py_ssize_t i = 0; i < length; ++i) to[i] = static_cast<Char>(ascii[i]);
   }
-  void write_ascii(const char *ascii, Py_ssize_t length) {
-    if (!fits(length, 0x7F)) grow(length, 0x7F);
-    // Separators and markers are a few characters: written one by one.
-    if (length > 4) return copy_in(ascii, PyUnicode_1BYTE_KIND, length);
-    for (Py_ssize_t i = 0; i < length; ++i) PyUnicode_WRITE(kind_, data_, length_++, ascii[i]);
+  // The line form after `span` of `str`, written from `start` on: a piece of
+  // an ASCII str without control characters breaks no line.
+  void follow(PyObject *str, Span span, Py_ssize_t start) {
+    if (PyUnicode_IS_ASCII(str) && !has_ascii_control(PyUnicode_1BYTE_DATA(str), span))
+      return form_.unbroken(PyUnicode_1BYTE_DATA(str)[span.end - 1]);
+    follow_written(start);
   }
-  // Room for `length` more characters (a hint: writing more still works).
-  void reserve(Py_ssize_t length) {
-    if (length > capacity_ - length_) grow(length, 0x7F);
-  }
-  // The text written; the writer is empty afterwards. The str is new and
-  // only the caller holds it, so until it is handed on it may be rewritten
-  // where it lies.
-  Ref finish();
-
- private:
-  bool fits(Py_ssize_t length, Py_UCS4 maxchar) const { return maxchar <= maxchar_ && length <= capacity_ - length_; }
+  // The line form after the characters written from `start` on.
+  void follow_written(Py_ssize_t start);
   // Characters of any kind whose values the storage holds, converted as they go.
   void copy_in(const void *chars, int kind, Py_ssize_t length);
   void write_growing(PyObject *str, Span span);
@@ -176,6 +303,8 @@ class TextWriter {
   Py_ssize_t length_ = 0;  // characters written
   Py_ssize_t capacity_ = 0;
   Py_ssize_t expected_;  // the first storage's size, at least
+  bool following_ = false;
+  LineForm form_;
 };
 
 // Writes str(integer) for an exact int; the digits of one that fits a

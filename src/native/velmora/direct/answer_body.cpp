@@ -15,25 +15,26 @@ using namespace tavrin;
 namespace {
 
 // Display blocks rendered as assembly makes them.
+template <LineSink Sink>
 class RenderedBlocks final : public AssemblyOutput {
  public:
-  explicit RenderedBlocks(BodyWriter &body) : body_(body) {}
+  explicit RenderedBlocks(BodyWriter<Sink> &body) : body_(body) {}
 
   void heading(PyObject *text, PyObject *level) override {
     begin();
-    render_heading(body_, level, text);
+    BlockLines<Sink>::heading(body_, level, text);
   }
   void text(PyObject *text) override {
     begin();
-    render_text(body_, text);
+    BlockLines<Sink>::text(body_, text);
   }
   void list(PyObject *items) override {
     begin();
-    render_list(body_, items);
+    BlockLines<Sink>::list(body_, items);
   }
   void table(PyObject *header, PyObject *rows) override {
     begin();
-    render_table(body_, header, [rows] { return Ref::new_reference(rows); });
+    BlockLines<Sink>::table(body_, header, [rows] { return Ref::new_reference(rows); });
   }
 
   bool any() const { return blocks_ > 0; }
@@ -44,7 +45,7 @@ class RenderedBlocks final : public AssemblyOutput {
     ++blocks_;
   }
 
-  BodyWriter &body_;
+  BodyWriter<Sink> &body_;
   Py_ssize_t blocks_ = 0;
 };
 
@@ -58,10 +59,11 @@ bool writes_directly(Borrowed self, const AnswerRecord &record) {
   return resolve_to_own(self, kAnswerBlockSteps);
 }
 
-void write_directly(Borrowed self, const AnswerRecord &record, BodyWriter &body) {
+template <LineSink Sink>
+void write_directly(Borrowed self, const AnswerRecord &record, BodyWriter<Sink> &body) {
   PyObject *blocks = record.blocks.get();
   if (PyList_CheckExact(blocks) && PyList_GET_SIZE(blocks) > 0) {
-    RenderedBlocks rendered(body);
+    RenderedBlocks<Sink> rendered(body);
     assemble(self, blocks, rendered);
     if (rendered.any()) return;
   }
@@ -72,5 +74,8 @@ void write_directly(Borrowed self, const AnswerRecord &record, BodyWriter &body)
   body.reserve(length);
   write_text_body(record.text.get(), body);
 }
+
+template void write_directly(Borrowed, const AnswerRecord &, BodyWriter<ListSink> &);
+template void write_directly(Borrowed, const AnswerRecord &, BodyWriter<HeadedSink> &);
 
 }  // namespace velmora

@@ -12,7 +12,11 @@ namespace velmora {
 // on the way is our own, and the values are of the types those steps take?
 bool writes_directly(Borrowed self, const AnswerRecord &record);
 
-// The body lines, as built_body would give them, written into `body`.
-void write_directly(Borrowed self, const AnswerRecord &record, BodyWriter &body);
+// The body lines, as built_body would give them, written into `body`
+// (answer_body.cpp makes it for ListSink and HeadedSink).
+template <LineSink Sink>
+void write_directly(Borrowed self, const AnswerRecord &record, BodyWriter<Sink> &body);
+extern template void write_directly(Borrowed, const AnswerRecord &, BodyWriter<ListSink> &);
+extern template void write_directly(Borrowed, const AnswerRecord &, BodyWriter<HeadedSink> &);
 
 }  // namespace velmora

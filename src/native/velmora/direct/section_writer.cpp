@@ -47,7 +47,7 @@ bool add_answer_body(PyObject *self, HeadedSink &answer_section, PyObject *index
   const AnswerRecord answer(record);
   if (answer.skipped) return false;
   if (writes_directly(self, answer)) {
-    BodyWriter body(answer_section);
+    BodyWriter<HeadedSink> body(answer_section);
     write_directly(self, answer, body);
     return answer_section.started();
   }
@@ -62,9 +62,9 @@ void write_section(Borrowed self, Borrowed index, Borrowed answer, Borrowed ques
 
   JoinedLines lines(out);
   lines.begin_line();
-  lines.write(py_str<"## 第 ">());
+  lines.write_unbroken(py_str<"## 第 ">());
   write_decimal(lines, index);
-  lines.write(py_str<" 题：">());
+  lines.write_unbroken(py_str<" 题：">());
   if (question) {
     lines.write(question);
   } else {
@@ -81,9 +81,9 @@ void write_section(Borrowed self, Borrowed index, Borrowed answer, Borrowed ques
   HeadedSink answer_section(lines, py_str<"### 答案">());
   if (!add_answer_body(self, answer_section, index, record.get()) && !has_summary) {
     answer_section.begin_line();
-    answer_section.write(py_str<"第 ">());
+    answer_section.write_unbroken(py_str<"第 ">());
     write_decimal(answer_section, index);
-    answer_section.write(py_str<" 题未获取到答案">());
+    answer_section.write_unbroken(py_str<" 题未获取到答案">());
   }
 
   Ref raw_items = get(record.get(), py_str<"recommendedAsins">());

@@ -22,9 +22,10 @@ using namespace tavrin;
 namespace {
 
 // Pending list items and table rows as spans, written out as display blocks.
+template <LineSink Sink>
 class SpanGroups {
  public:
-  SpanGroups(PyObject *text, BodyWriter &body) : text_(text), body_(body) {}
+  SpanGroups(PyObject *text, bool unbroken, BodyWriter<Sink> &body) : text_(text), unbroken_(unbroken), body_(body) {}
 
   // An item is its first text and its continuation lines, joined with " ".
   void add_item(Span item) {
@@ -46,7 +47,7 @@ class SpanGroups {
       const std::size_t end = item + 1 < item_starts_.size() ? item_starts_[item + 1] : item_pieces_.size();
       for (std::size_t i = item_starts_[item]; i < end; ++i) {
         if (i > item_starts_[item]) body_.write_char(' ');
-        body_.write(text_, item_pieces_[i]);
+        write_piece(item_pieces_[i]);
       }
     }
     item_starts_.clear();
@@ -67,7 +68,11 @@ class SpanGroups {
     body_.begin_block();
     if (PyUnicode_GET_LENGTH(line.get()) == 0) return;
     body_.line();
-    body_.write(line.get());
+    if (unbroken_) {
+      body_.write_unbroken(line.get());
+    } else {
+      body_.write(line.get());
+    }
   }
 
   // The header row as it is, then every body row fitted to its width.
@@ -85,7 +90,7 @@ class SpanGroups {
   void write_joined_cells(std::size_t first, std::size_t last) {
     for (std::size_t i = first; i < last; ++i) {
       if (i > first) body_.write_ascii(" | ", 3);
-      body_.write(text_, cells_[i]);
+      write_piece(cells_[i]);
     }
   }
 
@@ -101,7 +106,7 @@ class SpanGroups {
     body_.begin_table_row();
     for (std::size_t i = begin; i < kept_end; ++i) {
       body_.table_cell();
-      body_.write(text_, cells_[i]);
+      write_piece(cells_[i]);
     }
     if (fit.merges_rest) {
       body_.table_cell();
@@ -116,8 +121,17 @@ class SpanGroups {
     cells_.clear();
   }
 
+  void write_piece(Span span) {
+    if (unbroken_) {
+      body_.write_unbroken(text_, span);
+    } else {
+      body_.write(text_, span);
+    }
+  }
+
   Borrowed text_;
-  BodyWriter &body_;
+  bool unbroken_;  // no piece of the text breaks a line
+  BodyWriter<Sink> &body_;
   std::vector<std::size_t> item_starts_;
   std::vector<Span> item_pieces_;
   std::vector<std::size_t> row_starts_;
@@ -127,15 +141,17 @@ class SpanGroups {
 // What the parse finds, as the conversion to structured blocks and their
 // assembly would take it, written out at once: a parsed block is already
 // stripped, and its table lines are rows of at least two cells.
+template <LineSink Sink>
 class SpanBlocks {
  public:
-  SpanBlocks(PyObject *text, BodyWriter &body) : text_(text), body_(body), groups_(text, body), grouping_(groups_) {}
+  SpanBlocks(PyObject *text, bool unbroken, BodyWriter<Sink> &body)
+      : text_(text), unbroken_(unbroken), body_(body), groups_(text, unbroken, body), grouping_(groups_) {}
 
   void heading(const HeadingMatch &heading) {
     grouping_.before_block();
     body_.begin_block();
     // A parsed heading's level, 1 to 6, is already a display level.
-    body_.heading(marker_length(heading.level), text_, heading.text);
+    body_.heading(marker_length(heading.level), text_, heading.text, unbroken_);
     last_is_item_ = false;
   }
 
@@ -148,7 +164,11 @@ class SpanBlocks {
     body_.line();
     for (std::size_t i = first; i < last; ++i) {
       if (i > first) body_.write_char('\n');
-      body_.write(text_, lines[i]);
+      if (unbroken_) {
+        body_.write_unbroken(text_, lines[i]);
+      } else {
+        body_.write(text_, lines[i]);
+      }
     }
     last_is_item_ = false;
   }
@@ -171,9 +191,10 @@ class SpanBlocks {
 
  private:
   Borrowed text_;
-  BodyWriter &body_;
-  SpanGroups groups_;
-  Grouping<SpanGroups> grouping_;
+  bool unbroken_;
+  BodyWriter<Sink> &body_;
+  SpanGroups<Sink> groups_;
+  Grouping<SpanGroups<Sink>> grouping_;
   bool last_is_item_ = false;
 };
 
@@ -188,7 +209,7 @@ class SpanLines {
  public:
   using Piece = Span;
 
-  explicit SpanLines(PyObject *text) : view_(text), lines_(split_lines(text)) {}
+  explicit SpanLines(PyObject *text) : view_(text) { split_lines(text, lines_); }
 
   Py_ssize_t size() const { return static_cast<Py_ssize_t>(lines_.size()); }
   TextLine at(Py_ssize_t index) const {
@@ -216,7 +237,8 @@ class SpanLines {
 
   // The header, then the rows up to a blank line, a line that is no row, or
   // another delimiter row.
-  std::optional<Py_ssize_t> take_table(Py_ssize_t index, SpanBlocks &blocks) {
+  template <class Blocks>
+  std::optional<Py_ssize_t> take_table(Py_ssize_t index, Blocks &blocks) {
     blocks.table_row(header_);
     auto next = static_cast<std::size_t>(index) + 2;
     while (next < lines_.size() && !view_.is_blank(lines_[next]) && match_pipe_row(view_, lines_[next], cells_) &&
@@ -238,11 +260,17 @@ class SpanLines {
 
 // A stripped, non-empty text always has a line that makes a block, so the
 // whole-text and last-resort text blocks of the step-by-step road never occur.
-void write_text_body(Borrowed text, BodyWriter &body) {
+template <LineSink Sink>
+void write_text_body(Borrowed text, BodyWriter<Sink> &body) {
   SpanLines lines(text);
-  SpanBlocks blocks(text, body);
+  // Where the lines go into a text whose line form is followed, knowing that
+  // no piece breaks a line spares looking at every piece.
+  SpanBlocks<Sink> blocks(text, Sink::kFollowsLineForm && lines_are_unbroken(text), body);
   LineParse(lines, blocks).run();
   blocks.finish();
 }
+
+template void write_text_body(Borrowed, BodyWriter<ListSink> &);
+template void write_text_body(Borrowed, BodyWriter<HeadedSink> &);
 
 }  // namespace velmora

@@ -7,7 +7,11 @@
 
 namespace velmora {
 
-// The body lines of a non-empty, stripped answer text without usable blocks.
-void write_text_body(Borrowed text, BodyWriter &body);
+// The body lines of a non-empty, stripped answer text without usable blocks
+// (text_body.cpp makes it for ListSink and HeadedSink).
+template <LineSink Sink>
+void write_text_body(Borrowed text, BodyWriter<Sink> &body);
+extern template void write_text_body(Borrowed, BodyWriter<ListSink> &);
+extern template void write_text_body(Borrowed, BodyWriter<HeadedSink> &);
 
 }  // namespace velmora

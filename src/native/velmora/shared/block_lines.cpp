@@ -28,25 +28,8 @@ Ref generic_heading_line(PyObject *level, PyObject *text) {
 
 }  // namespace
 
-void BodyWriter::heading(Py_ssize_t marker_length, Borrowed text, Span span) {
-  line();
-  write_ascii("######", marker_length);
-  const Span content = tavrin::StrView(text).rstrip(span);
-  if (content.empty()) return;
-  write_char(' ');
-  write(text, content);
-}
-
-void BodyWriter::delimiter_row(Py_ssize_t cells) {
-  begin_table_row();
-  for (Py_ssize_t i = 0; i < cells; ++i) {
-    table_cell();
-    write_ascii("---", 3);
-  }
-  end_table_row();
-}
-
-void render_heading(BodyWriter &body, Borrowed level, Borrowed text_value) {
+template <LineSink Sink>
+void BlockLines<Sink>::heading(BodyWriter<Sink> &body, Borrowed level, Borrowed text_value) {
   Ref text = to_str(text_value);
   if (PyLong_Check(level)) {
     body.heading(markdown_level(level, kLevelsBelowSection), text.get(), {0, PyUnicode_GET_LENGTH(text.get())});
@@ -56,7 +39,8 @@ void render_heading(BodyWriter &body, Borrowed level, Borrowed text_value) {
   }
 }
 
-void render_list(BodyWriter &body, Borrowed items) {
+template <LineSink Sink>
+void BlockLines<Sink>::list(BodyWriter<Sink> &body, Borrowed items) {
   for_each(items, [&](PyObject *item) {
     Ref text = to_str(item);
     body.bullet();
@@ -64,7 +48,8 @@ void render_list(BodyWriter &body, Borrowed items) {
   });
 }
 
-void render_table(BodyWriter &body, Borrowed header_cells, const std::function<Ref()> &read_rows) {
+template <LineSink Sink>
+void BlockLines<Sink>::table(BodyWriter<Sink> &body, Borrowed header_cells, const std::function<Ref()> &read_rows) {
   std::vector<Ref> header;
   for_each(header_cells, [&](PyObject *cell) { header.push_back(to_str(cell)); });
   Ref rows = read_rows();
@@ -92,9 +77,13 @@ void render_table(BodyWriter &body, Borrowed header_cells, const std::function<R
   });
 }
 
-void render_text(BodyWriter &body, Borrowed value) {
+template <LineSink Sink>
+void BlockLines<Sink>::text(BodyWriter<Sink> &body, Borrowed value) {
   Ref text = trimmed_text(value);
   if (is_true(text.get())) body.add(text.get());
 }
+
+template struct BlockLines<ListSink>;
+template struct BlockLines<HeadedSink>;
 
 }  // namespace velmora

@@ -15,9 +15,10 @@
 
 namespace velmora {
 
+template <LineSink Sink>
 class BodyWriter {
  public:
-  explicit BodyWriter(LineSink &sink) : sink_(sink) {}
+  explicit BodyWriter(Sink &sink) : sink_(sink) {}
 
   // Every block starts here.
   void begin_block() {
@@ -35,13 +36,26 @@ class BodyWriter {
   }
   void write(PyObject *str, Span span) { sink_.write(str, span); }
   void write(PyObject *str) { sink_.write(str); }
+  void write_unbroken(PyObject *str, Span span) { sink_.write_unbroken(str, span); }
+  void write_unbroken(PyObject *str) { sink_.write_unbroken(str); }
   void write_ascii(const char *ascii, Py_ssize_t length) { sink_.write_ascii(ascii, length); }
   void write_char(Py_UCS4 ch) { sink_.write_char(ch); }
   void reserve(Py_ssize_t length) { sink_.reserve(length); }
 
   // The marker, a space and the text, stripped as one line: the marker keeps
   // the text's leading whitespace, so only its trailing whitespace goes.
-  void heading(Py_ssize_t marker_length, Borrowed text, Span span);
+  void heading(Py_ssize_t marker_length, Borrowed text, Span span, bool unbroken = false) {
+    line();
+    write_ascii("######", marker_length);
+    const Span content = tavrin::StrView(text).rstrip(span);
+    if (content.empty()) return;
+    write_char(' ');
+    if (unbroken) {
+      write_unbroken(text, content);
+    } else {
+      write(text, content);
+    }
+  }
   // "- " and the item.
   void bullet() {
     line();
@@ -63,21 +77,35 @@ class BodyWriter {
     if (!cells_) write_ascii("| ", 2);
     write_ascii(" |", 2);
   }
-  void delimiter_row(Py_ssize_t cells);
+  void delimiter_row(Py_ssize_t cells) {
+    begin_table_row();
+    for (Py_ssize_t i = 0; i < cells; ++i) {
+      table_cell();
+      write_ascii("---", 3);
+    }
+    end_table_row();
+  }
 
  private:
-  LineSink &sink_;
+  Sink &sink_;
   Py_ssize_t lines_ = 0;
   Py_ssize_t cells_ = 0;
 };
 
-// A heading; a level that is no int reads as 2.
-void render_heading(BodyWriter &body, Borrowed level, Borrowed text);
-void render_list(BodyWriter &body, Borrowed items);
-// A table: `read_rows` runs after the header cells are converted, and a
-// table without header cells renders nothing.
-void render_table(BodyWriter &body, Borrowed header, const std::function<Ref()> &read_rows);
-// Any other block: its trimmed text, when there is any.
-void render_text(BodyWriter &body, Borrowed text);
+// Display blocks from their values, for each sink (block_lines.cpp makes them
+// for ListSink and HeadedSink).
+template <LineSink Sink>
+struct BlockLines {
+  // A heading; a level that is no int reads as 2.
+  static void heading(BodyWriter<Sink> &body, Borrowed level, Borrowed text);
+  static void list(BodyWriter<Sink> &body, Borrowed items);
+  // A table: `read_rows` runs after the header cells are converted, and a
+  // table without header cells renders nothing.
+  static void table(BodyWriter<Sink> &body, Borrowed header, const std::function<Ref()> &read_rows);
+  // Any other block: its trimmed text, when there is any.
+  static void text(BodyWriter<Sink> &body, Borrowed text);
+};
+extern template struct BlockLines<ListSink>;
+extern template struct BlockLines<HeadedSink>;
 
 }  // namespace velmora

@@ -30,8 +30,7 @@ Py_ssize_t next_break(const Char *chars, Py_ssize_t pos, Py_ssize_t size) {
 }
 
 template <typename Char>
-std::vector<Span> split(const Char *chars, Py_ssize_t size) {
-  std::vector<Span> lines;
+void split(const Char *chars, Py_ssize_t size, std::vector<Span> &lines) {
   Py_ssize_t start = 0;
   for (Py_ssize_t pos = next_break(chars, 0, size); pos < size; pos = next_break(chars, start, size)) {
     lines.push_back({start, pos});
@@ -39,24 +38,53 @@ std::vector<Span> split(const Char *chars, Py_ssize_t size) {
     start = pos + 1;
   }
   lines.push_back({start, size});
-  return lines;
+}
+
+// Does ASCII text hold a control character other than TAB, "\n" and "\r"
+// (among them the line separators VT, FF and the file, group and record
+// separators)?
+inline bool has_other_controls(const Py_UCS1 *chars, Py_ssize_t size) {
+  Py_ssize_t pos = 0;
+#if TAVRIN_VECTOR_SCANS
+  unsigned found = 0;
+  for (; pos + 16 <= size; pos += 16) {
+    const __m128i bytes = tavrin::simd::sixteen_bytes(chars + pos);
+    found |= tavrin::simd::bits_below(bytes, 0x20) &
+             ~(tavrin::simd::bits_equal(bytes, '\t') | tavrin::simd::bits_equal(bytes, '\n') |
+               tavrin::simd::bits_equal(bytes, '\r'));
+  }
+  if (found) return true;
+#endif
+  for (; pos < size; ++pos)
+    if (chars[pos] < 0x20 && chars[pos] != '\t' && chars[pos] != '\n' && chars[pos] != '\r') return true;
+  return false;
 }
 
 }  // namespace line_breaks
 
-// The lines of `text`, an exact str, as spans; a final break ends the text
-// with an empty line, and an empty text is one empty line.
-inline std::vector<tavrin::Span> split_lines(tavrin::Borrowed str) {
+// The lines of `text`, an exact str, as spans into `lines` (which must be
+// empty); a final break ends the text with an empty line, and an empty text
+// is one empty line.
+inline void split_lines(tavrin::Borrowed str, std::vector<tavrin::Span> &lines) {
   PyObject *text = str.get();
   const Py_ssize_t size = PyUnicode_GET_LENGTH(text);
   switch (PyUnicode_KIND(text)) {
     case PyUnicode_1BYTE_KIND:
-      return line_breaks::split(PyUnicode_1BYTE_DATA(text), size);
+      return line_breaks::split(PyUnicode_1BYTE_DATA(text), size, lines);
     case PyUnicode_2BYTE_KIND:
-      return line_breaks::split(PyUnicode_2BYTE_DATA(text), size);
+      return line_breaks::split(PyUnicode_2BYTE_DATA(text), size, lines);
     default:
-      return line_breaks::split(PyUnicode_4BYTE_DATA(text), size);
+      return line_breaks::split(PyUnicode_4BYTE_DATA(text), size, lines);
   }
+}
+
+// Is it known that no line of `text` holds a line separator of another kind
+// than "\n" and "\r", so that no piece of a line breaks a line when written?
+// Told for ASCII text; wider text is not looked at.
+inline bool lines_are_unbroken(tavrin::Borrowed str) {
+  PyObject *text = str.get();
+  return PyUnicode_IS_ASCII(text) &&
+         !line_breaks::has_other_controls(PyUnicode_1BYTE_DATA(text), PyUnicode_GET_LENGTH(text));
 }
 
 }  // namespace velmora

@@ -50,14 +50,9 @@ void JoinedLines::raise_join_error() const {
 
 void HeadedSink::write_heading() {
   started_ = true;
-  target_.add(py_str<"">());
-  target_.add(heading_);
-  target_.add(py_str<"">());
-}
-
-void HeadedSink::add(PyObject *item) {
-  start();
-  target_.add(item);
+  target_.add_unbroken(py_str<"">());
+  target_.add_unbroken(heading_);
+  target_.add_unbroken(py_str<"">());
 }
 
 }  // namespace velmora

@@ -1,9 +1,11 @@
 // Where rendered lines go. A step that produces lines writes them into a
-// LineSink: into a new Python list when the step is called as a method, or
+// line sink: into a new Python list when the step is called as a method, or
 // straight into the section being written when the caller is our own step and
-// nobody could see the list.
+// nobody could see the list. Sinks are template parameters of what writes
+// into them, so that no call between them is virtual.
 #pragma once
 
+#include <concepts>
 #include <optional>
 
 #include "binding/text.hpp"
@@ -14,35 +16,49 @@ using tavrin::Borrowed;
 using tavrin::Ref;
 using tavrin::Span;
 
-class LineSink {
- public:
-  virtual ~LineSink() = default;
-  // Starts the next line; the pieces written until the next start make it up.
-  virtual void begin_line() = 0;
-  virtual void write(PyObject *str, Span span) = 0;
-  virtual void write_ascii(const char *ascii, Py_ssize_t length) = 0;
-  virtual void write_char(Py_UCS4 ch) = 0;
-
-  // A whole line that is this object, as a step handed it over (a non-str
-  // fails where the lines are joined, with str.join's TypeError).
-  virtual void add(PyObject *item) = 0;
-
-  // About `length` characters are coming: a long answer's text, say.
-  virtual void reserve(Py_ssize_t /*length*/) {}
-
-  void write(PyObject *str) { write(str, {0, PyUnicode_GET_LENGTH(str)}); }
+// What a sink takes:
+//   begin_line()              starts the next line; the pieces written until
+//                             the next start make it up
+//   write(str, span)          a piece of a str; write(str) the whole str
+//   write_unbroken(str, span) a piece known to hold no line break (our own
+//                             texts, lines of a text split at its breaks);
+//                             write_unbroken(str) the whole str
+//   write_ascii(ascii, n)     a marker or separator
+//   write_char(ch)
+//   add(item)                 a whole line that is this object, as a step
+//                             handed it over (a non-str fails where the lines
+//                             are joined, with str.join's TypeError)
+//   reserve(n)                about n characters are coming
+//   kFollowsLineForm          whether the text written into may follow its
+//                             line form (see TextWriter)
+template <class Sink>
+concept LineSink = requires(Sink &sink, PyObject *str, Span span, const char *ascii, Py_ssize_t n, Py_UCS4 ch) {
+  sink.begin_line();
+  sink.write(str, span);
+  sink.write(str);
+  sink.write_unbroken(str, span);
+  sink.write_unbroken(str);
+  sink.write_ascii(ascii, n);
+  sink.write_char(ch);
+  sink.add(str);
+  sink.reserve(n);
+  { Sink::kFollowsLineForm } -> std::convertible_to<bool>;
 };
 
 // Lines as the elements of a new list.
-class ListSink final : public LineSink {
+class ListSink {
  public:
+  static constexpr bool kFollowsLineForm = false;
   ListSink();
-  void begin_line() override;
-  void write(PyObject *str, Span span) override { current().write(str, span); }
-  void write_ascii(const char *ascii, Py_ssize_t length) override { current().write_ascii(ascii, length); }
-  void write_char(Py_UCS4 ch) override { current().write_char(ch); }
-  void add(PyObject *item) override;
-  using LineSink::write;
+  void begin_line();
+  void write(PyObject *str, Span span) { current().write(str, span); }
+  void write(PyObject *str) { current().write(str); }
+  void write_unbroken(PyObject *str, Span span) { current().write(str, span); }
+  void write_unbroken(PyObject *str) { current().write(str); }
+  void write_ascii(const char *ascii, Py_ssize_t length) { current().write_ascii(ascii, length); }
+  void write_char(Py_UCS4 ch) { current().write_char(ch); }
+  void add(PyObject *item);
+  void reserve(Py_ssize_t) {}
   Ref finish();
 
  private:
@@ -55,18 +71,26 @@ class ListSink final : public LineSink {
 // Lines joined with "\n" as they come, written into `out`. Items handed over
 // by other steps go through add(), which keeps str.join's TypeError for the
 // first non-str item: raise_join_error() raises it once all lines are in.
-class JoinedLines final : public LineSink {
+class JoinedLines {
  public:
+  static constexpr bool kFollowsLineForm = true;
   explicit JoinedLines(tavrin::TextWriter &out) : out_(out) {}
-  void begin_line() override {
+  void begin_line() {
     if (count_++) out_.write_char('\n');
   }
-  void write(PyObject *str, Span span) override { out_.write(str, span); }
-  void write_ascii(const char *ascii, Py_ssize_t length) override { out_.write_ascii(ascii, length); }
-  void write_char(Py_UCS4 ch) override { out_.write_char(ch); }
-  void add(PyObject *item) override;
-  void reserve(Py_ssize_t length) override { out_.reserve(length); }
-  using LineSink::write;
+  void write(PyObject *str, Span span) { out_.write(str, span); }
+  void write(PyObject *str) { out_.write(str); }
+  void write_unbroken(PyObject *str, Span span) { out_.write_unbroken(str, span); }
+  void write_unbroken(PyObject *str) { out_.write_unbroken(str); }
+  // A line of our own text, which breaks no line.
+  void add_unbroken(PyObject *str) {
+    begin_line();
+    out_.write_unbroken(str);
+  }
+  void write_ascii(const char *ascii, Py_ssize_t length) { out_.write_ascii(ascii, length); }
+  void write_char(Py_UCS4 ch) { out_.write_char(ch); }
+  void add(PyObject *item);
+  void reserve(Py_ssize_t length) { out_.reserve(length); }
   void raise_join_error() const;
 
  private:
@@ -79,20 +103,25 @@ class JoinedLines final : public LineSink {
 // Writes a sub-section heading (an empty line, the heading, an empty line)
 // into `target` before the first line, so that an empty sub-section leaves
 // no trace.
-class HeadedSink final : public LineSink {
+class HeadedSink {
  public:
+  static constexpr bool kFollowsLineForm = true;
   HeadedSink(JoinedLines &target, Borrowed heading) : target_(target), heading_(heading) {}
-  void begin_line() override {
+  void begin_line() {
     start();
     target_.begin_line();
   }
-  void write(PyObject *str, Span span) override { target_.write(str, span); }
-  void write_ascii(const char *ascii, Py_ssize_t length) override { target_.write_ascii(ascii, length); }
-  void write_char(Py_UCS4 ch) override { target_.write_char(ch); }
-  void reserve(Py_ssize_t length) override { target_.reserve(length); }
-  using LineSink::write;
-
-  void add(PyObject *item) override;
+  void write(PyObject *str, Span span) { target_.write(str, span); }
+  void write(PyObject *str) { target_.write(str); }
+  void write_unbroken(PyObject *str, Span span) { target_.write_unbroken(str, span); }
+  void write_unbroken(PyObject *str) { target_.write_unbroken(str); }
+  void write_ascii(const char *ascii, Py_ssize_t length) { target_.write_ascii(ascii, length); }
+  void write_char(Py_UCS4 ch) { target_.write_char(ch); }
+  void reserve(Py_ssize_t length) { target_.reserve(length); }
+  void add(PyObject *item) {
+    start();
+    target_.add(item);
+  }
   // Writes the heading now (a sub-section whose lines are yet to come).
   void start() {
     if (!started_) write_heading();
@@ -106,5 +135,7 @@ class HeadedSink final : public LineSink {
   Borrowed heading_;
   bool started_ = false;
 };
+
+static_assert(LineSink<ListSink> && LineSink<JoinedLines> && LineSink<HeadedSink>);
 
 }  // namespace velmora

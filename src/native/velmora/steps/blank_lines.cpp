@@ -160,11 +160,11 @@ class Collapse {
   Collapse(const Char *in, Py_ssize_t size, Char *out, Py_UCS4 kind_start)
       : in_(in), size_(size), out_(out), kind_start_(kind_start) {}
 
-  // The length of the kept text. Its tidy beginning stays as it is (copied
-  // when `out` is another string); the rules run from the line where it ends,
-  // the text before being the output so far but for the "\n" that ends it.
-  Py_ssize_t run() {
-    const Py_ssize_t tidy = TidyScan<Char>().run(in_, size_);
+  // The length of the kept text. Its tidy beginning, up to `tidy`, stays as
+  // it is (copied when `out` is another string); the rules run from the line
+  // where it ends, the text before being the output so far but for the "\n"
+  // that ends it.
+  Py_ssize_t run(Py_ssize_t tidy) {
     if (tidy == size_) {
       keep_as_is(size_);
       return size_;
@@ -248,11 +248,16 @@ class Collapse {
   bool may_narrow_ = false;
 };
 
+// The rules applied to `text` into `out`, which may be `text` itself; `tidy`
+// is where they may first change anything (the length when nowhere), or -1
+// when that is yet to be found.
 template <typename Char>
-Ref collapse_into(PyObject *text, Ref out) {
-  Collapse<Char> collapse(static_cast<const Char *>(PyUnicode_DATA(text)), PyUnicode_GET_LENGTH(text),
-                          static_cast<Char *>(PyUnicode_DATA(out.get())), widest_kind_start(text));
-  const Py_ssize_t length = collapse.run();
+Ref collapse_into(PyObject *text, Ref out, Py_ssize_t tidy) {
+  const auto *chars = static_cast<const Char *>(PyUnicode_DATA(text));
+  const Py_ssize_t size = PyUnicode_GET_LENGTH(text);
+  if (tidy < 0) tidy = TidyScan<Char>().run(chars, size);
+  Collapse<Char> collapse(chars, size, static_cast<Char *>(PyUnicode_DATA(out.get())), widest_kind_start(text));
+  const Py_ssize_t length = collapse.run(tidy);
   if (length == 0) return empty_str();
   // A str is always stored in the narrowest kind that holds it.
   if (collapse.may_narrow())
@@ -261,14 +266,14 @@ Ref collapse_into(PyObject *text, Ref out) {
   return out;
 }
 
-Ref collapse_into(PyObject *text, Ref out) {
+Ref collapse_into(PyObject *text, Ref out, Py_ssize_t tidy) {
   switch (PyUnicode_KIND(text)) {
     case PyUnicode_1BYTE_KIND:
-      return collapse_into<Py_UCS1>(text, std::move(out));
+      return collapse_into<Py_UCS1>(text, std::move(out), tidy);
     case PyUnicode_2BYTE_KIND:
-      return collapse_into<Py_UCS2>(text, std::move(out));
+      return collapse_into<Py_UCS2>(text, std::move(out), tidy);
     default:
-      return collapse_into<Py_UCS4>(text, std::move(out));
+      return collapse_into<Py_UCS4>(text, std::move(out), tidy);
   }
 }
 
@@ -277,13 +282,15 @@ Ref collapse_into(PyObject *text, Ref out) {
 Ref collapse_blank_lines(PyObject *, Args args) {
   PyObject *text = args[0];
   Ref out = owned(PyUnicode_New(PyUnicode_GET_LENGTH(text), PyUnicode_MAX_CHAR_VALUE(text)));
-  return collapse_into(text, std::move(out));
+  return collapse_into(text, std::move(out), -1);
 }
 
 Ref collapsed_in_place(TextWriter &writer) {
+  const Py_ssize_t changed_at = writer.line_form_changed_at();
   Ref text = writer.finish();
+  if (changed_at < 0) return text;
   PyObject *storage = text.get();
-  return collapse_into(storage, std::move(text));
+  return collapse_into(storage, std::move(text), changed_at);
 }
 
 }  // namespace velmora

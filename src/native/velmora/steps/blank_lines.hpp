@@ -9,8 +9,10 @@
 namespace velmora {
 
 // The rules applied to the text `writer` wrote, which nobody else has seen:
-// it is rewritten where it lies, since the result is never longer. The report
-// driver tidies its own report so when the step is our own.
+// it is rewritten where it lies, since the result is never longer, and only
+// from where its line form (which the writer must have followed) says the
+// rules change anything. The report driver tidies its own report so when the
+// step is our own.
 Ref collapsed_in_place(tavrin::TextWriter &writer);
 
 // The step of this file.

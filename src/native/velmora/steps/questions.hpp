@@ -10,9 +10,9 @@ namespace velmora {
 // The title of an answer whose question is missing: "第 N 题".
 template <class Writer>
 void write_fallback_question(Writer &out, tavrin::Borrowed index) {
-  out.write(tavrin::py_str<"第 ">());
+  out.write_unbroken(tavrin::py_str<"第 ">());
   tavrin::write_decimal(out, index);
-  out.write(tavrin::py_str<" 题">());
+  out.write_unbroken(tavrin::py_str<" 题">());
 }
 
 // What our own _question_at gives for the answer at `position` (from 1), when

@@ -15,7 +15,7 @@ Ref get_or_empty_list(PyObject *block, PyObject *key) {
   return get_or(block, key, [] { return new_list(); });
 }
 
-void read_heading(BodyWriter &body, PyObject *block) {
+void read_heading(BodyWriter<ListSink> &body, PyObject *block) {
   Ref level = get(block, py_str<"level">());
   if (!PyLong_Check(level.get())) {
     level = owned(PyLong_FromSsize_t(2));
@@ -24,22 +24,22 @@ void read_heading(BodyWriter &body, PyObject *block) {
     level = get(block, py_str<"level">());
   }
   Ref text_value = get_or(block, py_str<"text">(), [] { return empty_str(); });
-  render_heading(body, level.get(), text_value.get());
+  BlockLines<ListSink>::heading(body, level.get(), text_value.get());
 }
 
-void read_list(BodyWriter &body, PyObject *block) {
+void read_list(BodyWriter<ListSink> &body, PyObject *block) {
   Ref items = get_or_empty_list(block, py_str<"items">());
-  render_list(body, items.get());
+  BlockLines<ListSink>::list(body, items.get());
 }
 
-void read_table(BodyWriter &body, PyObject *block) {
+void read_table(BodyWriter<ListSink> &body, PyObject *block) {
   Ref header = get_or_empty_list(block, py_str<"header">());
-  render_table(body, header.get(), [&] { return get_or_empty_list(block, py_str<"rows">()); });
+  BlockLines<ListSink>::table(body, header.get(), [&] { return get_or_empty_list(block, py_str<"rows">()); });
 }
 
-void read_text(BodyWriter &body, PyObject *block) {
+void read_text(BodyWriter<ListSink> &body, PyObject *block) {
   Ref value = get(block, py_str<"text">());
-  render_text(body, value.get());
+  BlockLines<ListSink>::text(body, value.get());
 }
 
 }  // namespace

@@ -25,6 +25,10 @@ namespace {
 // from there on the sections are held and joined at the end.
 class JoinedSections {
  public:
+  // The report's line form is followed as it is written, for the blank-line
+  // rules at the end.
+  JoinedSections() { out_.follow_line_form(); }
+
   // Lets `write_section(out)` write one non-empty section.
   template <class Write>
   void write(Write &&write_section) {
@@ -65,7 +69,10 @@ class JoinedSections {
 
  private:
   void separate() {
-    if (joined_++) out_.write_ascii("\n\n", 2);
+    if (joined_++) {
+      out_.write_char('\n');
+      out_.write_char('\n');
+    }
   }
 
   TextWriter out_;

@@ -39,7 +39,7 @@ Ref format_answer_body(PyObject *self, Args args) {
   if (answer.skipped) return new_list();
   if (writes_directly(self, answer)) {
     ListSink lines;
-    BodyWriter body(lines);
+    BodyWriter<ListSink> body(lines);
     write_directly(self, answer, body);
     return lines.finish();
   }

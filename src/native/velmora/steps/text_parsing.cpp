@@ -343,7 +343,8 @@ std::optional<Py_ssize_t> StepLines::take_table(const Ref &pair, IntermediateBlo
 
 Ref normalize_text_lines(PyObject *, Args args) {
   PyObject *text = args[0];
-  const std::vector<Span> spans = split_lines(text);
+  std::vector<Span> spans;
+  split_lines(text, spans);
   Ref lines = new_list();
   for (const Span &span : spans) append(lines.get(), substring(text, span).get());
   return lines;
