@@ -211,7 +211,36 @@ def question_item_emptied_by_its_get():
     return {"answers": [{}], "questions": [ClearingGet(question="", text="never read")]}
 
 
+def record_changed_by_a_link_field_str():
+    record = {"summaryText": "S"}
+    record["productLinks"] = [{"asin": Hook("B1", on_str=lambda: record.update(summaryText="changed"))}]
+    return one(record)
+
+
+def record_changed_by_a_summary_str():
+    record = {"text": "first"}
+    record["summaryText"] = Hook("S", on_str=lambda: record.update(text="second"))
+    return one(record)
+
+
+def record_changed_by_a_text_str():
+    record = {"blocks": []}
+    record["text"] = Hook("T", on_str=lambda: record.update(blocks=[{"type": "paragraph", "text": "from blocks"}]))
+    return one(record)
+
+
+def record_changed_by_a_block_text_str():
+    record = {}
+    record["blocks"] = [{"type": "paragraph", "text": Hook("P", on_str=lambda: record.update(recommendedAsins=["R"]))}]
+    return one(record)
+
+
 MUTATING_PAYLOADS = [
+    # A record's keys are read in their order, each after whatever code the ones before ran.
+    (record_changed_by_a_link_field_str, section("第 1 题", "", "### 相关产品", "", "- B1", "", "### 总结", "", "changed")),
+    (record_changed_by_a_summary_str, section("第 1 题", "", "### 答案", "", "second", "", "### 总结", "", "S")),
+    (record_changed_by_a_text_str, answer("from blocks")),
+    (record_changed_by_a_block_text_str, section("第 1 题", "", "### 答案", "", "P", "", "### 推荐 ASIN", "", "- R")),
     (answers_emptied_by_a_summary_truth_test, section("第 1 题", "", "### 总结", "", "S")),
     (questions_emptied_by_an_item_str, two_summaries("Q1")),
     (links_emptied_by_a_field_str, with_links("- B1 - T")),

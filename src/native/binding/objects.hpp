@@ -4,6 +4,7 @@
 #pragma once
 
 #include <algorithm>
+#include <array>
 #include <concepts>
 #include <cstddef>
 
@@ -76,6 +77,30 @@ inline void set_item(Borrowed dict, Borrowed key, Borrowed value) { check(PyDict
 
 // `mapping[key]` for an exact dict, giving None when missing.
 Ref dict_lookup(Borrowed dict, Borrowed key);
+
+// The values of an exact dict under the keys of interest, read in one pass
+// over its entries instead of a lookup per key: `slot_of(key)` gives a key's
+// slot in `values` (or a negative number), values are borrowed and missing
+// ones left as they are. False, with `values` partly filled, when a key is
+// no exact str: comparing it might run Python code, as a lookup would.
+template <std::size_t N, class SlotOf>
+bool read_entries(Borrowed dict, SlotOf &&slot_of, std::array<PyObject *, N> &values) {
+  Py_ssize_t position = 0;
+  PyObject *key = nullptr;
+  PyObject *value = nullptr;
+  while (PyDict_Next(dict, &position, &key, &value)) {
+    if (!PyUnicode_CheckExact(key)) return false;
+    const int slot = slot_of(key);
+    if (slot >= 0) values[static_cast<std::size_t>(slot)] = value;
+  }
+  return true;
+}
+
+// A value whose use as text or truth runs no Python code: an exact str,
+// None, True or False.
+inline bool is_inert(Borrowed value) {
+  return PyUnicode_CheckExact(value) || value.get() == Py_None || PyBool_Check(value);
+}
 
 // `mapping.get(key)`: the dict lookup for an exact dict, otherwise a call of
 // the object's own `get` method.

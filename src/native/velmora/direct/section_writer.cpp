@@ -3,6 +3,8 @@
 // when it has no lines.
 #include "velmora/direct/section_writer.hpp"
 
+#include <array>
+
 #include "binding/objects.hpp"
 #include "velmora/class/self_call.hpp"
 #include "velmora/direct/answer_body.hpp"
@@ -25,32 +27,78 @@ bool add_lines(HeadedSink &sub_section, PyObject *lines) {
   return true;
 }
 
+// The values a section reads of its record. An exact dict whose keys are all
+// exact str is read in one pass over its entries, and each value handed out
+// at its turn as the lookup would find it then, for as long as no Python code
+// can have run since the pass (code that might change the record); from
+// there on, and for any other record, keys are looked up at their turn.
+class RecordReads {
+ public:
+  explicit RecordReads(Borrowed record) : lookups_(record) {
+    fresh_ = PyDict_CheckExact(record) && read_entries(record, slot_of, values_);
+  }
+  Ref operator()(RecordKey key) const {
+    if (!fresh_) return lookups_(key);
+    PyObject *value = values_[static_cast<std::size_t>(key)];
+    return Ref::new_reference(value ? value : Py_None);
+  }
+  void python_may_have_run() { fresh_ = false; }
+
+ private:
+  // The keys have lengths of their own.
+  static int slot_of(PyObject *key) {
+    switch (PyUnicode_GET_LENGTH(key)) {
+      case 4:
+        return has_ascii_text(key, "text") ? static_cast<int>(RecordKey::text) : -1;
+      case 6:
+        return has_ascii_text(key, "blocks") ? static_cast<int>(RecordKey::blocks) : -1;
+      case 9:
+        return has_ascii_text(key, "isSuccess") ? static_cast<int>(RecordKey::is_success) : -1;
+      case 11:
+        return has_ascii_text(key, "summaryText") ? static_cast<int>(RecordKey::summary_text) : -1;
+      case 12:
+        return has_ascii_text(key, "productLinks") ? static_cast<int>(RecordKey::product_links) : -1;
+      case 16:
+        return has_ascii_text(key, "recommendedAsins") ? static_cast<int>(RecordKey::recommended_asins) : -1;
+      default:
+        return -1;
+    }
+  }
+
+  RecordLookups lookups_;
+  std::array<PyObject *, static_cast<std::size_t>(RecordKey::count)> values_{};  // borrowed from the record
+  bool fresh_ = false;
+};
+
 // A link sub-section: written here when its steps are our own, otherwise
-// the entry step is called and its list used.
-void add_links(PyObject *self, JoinedLines &lines, PyObject *heading, PyObject *raw_items, Step entry,
+// the entry step is called and its list used. True when no Python code ran.
+bool add_links(PyObject *self, JoinedLines &lines, PyObject *heading, PyObject *raw_items, Step entry,
                StepSet link_steps, bool include_source) {
   HeadedSink sub_section(lines, heading);
-  if (resolve_to_own(self, link_steps)) {
-    write_link_items(raw_items, include_source, sub_section);
-    return;
-  }
+  if (resolve_to_own(self, link_steps)) return write_link_items(raw_items, include_source, sub_section);
   Ref link_lines = call(self, entry, {raw_items});
   add_lines(sub_section, link_lines.get());
+  return false;
 }
 
 // The answer's body lines under the answer heading; false when there are none.
-bool add_answer_body(PyObject *self, HeadedSink &answer_section, PyObject *index, PyObject *record) {
+bool add_answer_body(PyObject *self, HeadedSink &answer_section, PyObject *index, PyObject *record, RecordReads &read) {
   if (!resolve_to_own(self, kAnswerBodyStep) || !PyDict_CheckExact(record)) {
+    read.python_may_have_run();
     Ref body = call(self, Step::format_answer_body, {index, record});
     return add_lines(answer_section, body.get());
   }
-  const AnswerRecord answer(record);
+  const AnswerRecord answer(read);
   if (answer.skipped) return false;
   if (writes_directly(self, answer)) {
+    // Assembling blocks may run code of the payload's objects; parsing an
+    // exact str runs none.
+    if (PyList_CheckExact(answer.blocks.get()) && PyList_GET_SIZE(answer.blocks.get()) > 0) read.python_may_have_run();
     BodyWriter<HeadedSink> body(answer_section);
     write_directly(self, answer, body);
     return answer_section.started();
   }
+  read.python_may_have_run();
   Ref body = built_body(self, answer);
   return add_lines(answer_section, body.get());
 }
@@ -71,22 +119,25 @@ void write_section(Borrowed self, Borrowed index, Borrowed answer, Borrowed ques
     write_fallback_question(lines, index);
   }
 
-  Ref raw_links = get(record.get(), py_str<"productLinks">());
-  add_links(self, lines, py_str<"### 相关产品">(), raw_links.get(), Step::format_product_links, kProductLinkSteps,
-            false);
+  RecordReads read(record);
+  Ref raw_links = read(RecordKey::product_links);
+  if (!add_links(self, lines, py_str<"### 相关产品">(), raw_links.get(), Step::format_product_links, kProductLinkSteps,
+                 false))
+    read.python_may_have_run();
 
-  Ref summary_value = get(record.get(), py_str<"summaryText">());
+  Ref summary_value = read(RecordKey::summary_text);
+  if (!is_inert(summary_value)) read.python_may_have_run();
   Ref summary = trimmed_text(summary_value.get());
   const bool has_summary = is_true(summary.get());
   HeadedSink answer_section(lines, py_str<"### 答案">());
-  if (!add_answer_body(self, answer_section, index, record.get()) && !has_summary) {
+  if (!add_answer_body(self, answer_section, index, record.get(), read) && !has_summary) {
     answer_section.begin_line();
     answer_section.write_unbroken(py_str<"第 ">());
     write_decimal(answer_section, index);
     answer_section.write_unbroken(py_str<" 题未获取到答案">());
   }
 
-  Ref raw_items = get(record.get(), py_str<"recommendedAsins">());
+  Ref raw_items = read(RecordKey::recommended_asins);
   add_links(self, lines, py_str<"### 推荐 ASIN">(), raw_items.get(), Step::format_recommended_asins,
             kRecommendedAsinSteps, true);
 

@@ -154,17 +154,9 @@ class PlainFields {
 
   // False when reading `item` could run Python code.
   bool read(PyObject *item) {
-    if (!PyDict_CheckExact(item)) return false;
-    Py_ssize_t position = 0;
-    PyObject *key = nullptr;
-    PyObject *value = nullptr;
-    while (PyDict_Next(item, &position, &key, &value)) {
-      if (!PyUnicode_CheckExact(key)) return false;
-      const std::optional<LinkKey> link_key = key_of(key);
-      if (!link_key) continue;
-      if (!PyUnicode_CheckExact(value)) return false;
-      values_[static_cast<std::size_t>(*link_key)] = value;
-    }
+    if (!PyDict_CheckExact(item) || !read_entries(item, slot_of, values_)) return false;
+    for (PyObject *value : values_)
+      if (value && !PyUnicode_CheckExact(value)) return false;
     return true;
   }
 
@@ -177,23 +169,19 @@ class PlainFields {
   }
 
  private:
-  static std::optional<LinkKey> key_of(PyObject *key) {
+  static int slot_of(PyObject *key) {
     switch (PyUnicode_GET_LENGTH(key)) {
       case 4:
-        if (has_ascii_text(key, "asin")) return LinkKey::asin;
-        if (has_ascii_text(key, "href")) return LinkKey::href;
-        return std::nullopt;
+        if (has_ascii_text(key, "asin")) return static_cast<int>(LinkKey::asin);
+        return has_ascii_text(key, "href") ? static_cast<int>(LinkKey::href) : -1;
       case 5:
-        if (has_ascii_text(key, "title")) return LinkKey::title;
-        return std::nullopt;
+        return has_ascii_text(key, "title") ? static_cast<int>(LinkKey::title) : -1;
       case 6:
-        if (has_ascii_text(key, "source")) return LinkKey::source;
-        return std::nullopt;
+        return has_ascii_text(key, "source") ? static_cast<int>(LinkKey::source) : -1;
       case 11:
-        if (has_ascii_text(key, "description")) return LinkKey::description;
-        return std::nullopt;
+        return has_ascii_text(key, "description") ? static_cast<int>(LinkKey::description) : -1;
       default:
-        return std::nullopt;
+        return -1;
     }
   }
 
@@ -201,29 +189,38 @@ class PlainFields {
   std::array<PyObject *, static_cast<std::size_t>(LinkKey::count)> values_{};
 };
 
+// False when reading the object ran (or may have run) Python code.
 template <class Sink>
-void write_link_item(Sink &sink, PyObject *item, bool include_source) {
-  if (PlainFields plain; plain.read(item)) return write_link_object(sink, plain, include_source);
+bool write_link_item(Sink &sink, PyObject *item, bool include_source) {
+  if (PlainFields plain; plain.read(item)) {
+    write_link_object(sink, plain, include_source);
+    return true;
+  }
   ReadFields fields(item);
   write_link_object(sink, fields, include_source);
+  return false;
 }
 
 }  // namespace
 
 template <class Sink>
-void write_link_items(Borrowed raw_items, bool include_source, Sink &sink) {
-  if (!PyList_Check(raw_items)) return;
+bool write_link_items(Borrowed raw_items, bool include_source, Sink &sink) {
+  if (!PyList_Check(raw_items)) return true;
+  // A list subclass may iterate in Python.
+  bool plain = PyList_CheckExact(raw_items);
   for_each(raw_items, [&](PyObject *item) {
     if (PyUnicode_Check(item)) {
+      plain &= PyUnicode_CheckExact(item);
       write_string_item(sink, item);
     } else if (PyDict_Check(item)) {
-      write_link_item(sink, item, include_source);
+      plain &= write_link_item(sink, item, include_source);
     }
   });
+  return plain;
 }
 
-template void write_link_items(Borrowed, bool, HeadedSink &);
-template void write_link_items(Borrowed, bool, ListSink &);
+template bool write_link_items(Borrowed, bool, HeadedSink &);
+template bool write_link_items(Borrowed, bool, ListSink &);
 
 Ref format_product_links(PyObject *self, Args args) {
   return expect_result(call_format_link_items(self, args[0], false), &PyList_Type);

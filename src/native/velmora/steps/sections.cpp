@@ -14,12 +14,21 @@ namespace velmora {
 
 using namespace tavrin;
 
-AnswerRecord::AnswerRecord(Borrowed answer) {
-  Ref text_value = get(answer, py_str<"text">());
-  text = trimmed_text(text_value.get());
-  Ref success = get(answer, py_str<"isSuccess">());
-  skipped = success.get() == Py_False && !is_true(text.get());
-  if (!skipped) blocks = get(answer, py_str<"blocks">());
+PyObject *key_name(RecordKey key) {
+  switch (key) {
+    case RecordKey::product_links:
+      return py_str<"productLinks">();
+    case RecordKey::summary_text:
+      return py_str<"summaryText">();
+    case RecordKey::text:
+      return py_str<"text">();
+    case RecordKey::is_success:
+      return py_str<"isSuccess">();
+    case RecordKey::blocks:
+      return py_str<"blocks">();
+    default:
+      return py_str<"recommendedAsins">();
+  }
 }
 
 Ref built_body(Borrowed self, const AnswerRecord &record) {
@@ -35,7 +44,8 @@ Ref format_section(PyObject *self, Args args) {
 }
 
 Ref format_answer_body(PyObject *self, Args args) {
-  const AnswerRecord answer(args[1]);
+  RecordLookups lookups(args[1]);
+  const AnswerRecord answer(lookups);
   if (answer.skipped) return new_list();
   if (writes_directly(self, answer)) {
     ListSink lines;

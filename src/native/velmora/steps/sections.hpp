@@ -1,13 +1,42 @@
 // One section of the report per answer, and the answer body within it.
 #pragma once
 
+#include "binding/objects.hpp"
+#include "binding/text.hpp"
 #include "velmora/class/method_table.hpp"
 
 namespace velmora {
 
-// What _format_answer_body reads of a record, in its order.
+// The keys of an answer record that a section reads, in the order it reads
+// them.
+enum class RecordKey { product_links, summary_text, text, is_success, blocks, recommended_asins, count };
+
+PyObject *key_name(RecordKey key);
+
+// Reads a record key by key, each through the record's own get.
+class RecordLookups {
+ public:
+  explicit RecordLookups(Borrowed record) : record_(record) {}
+  Ref operator()(RecordKey key) const { return tavrin::get(record_, key_name(key)); }
+  // Python code may have run since the last read; lookups notice anyway.
+  void python_may_have_run() const {}
+
+ private:
+  Borrowed record_;
+};
+
+// What _format_answer_body reads of a record, in its order, through `read`
+// (RecordLookups, or a reader that knows the record's values already).
 struct AnswerRecord {
-  explicit AnswerRecord(Borrowed answer);
+  template <class Read>
+  explicit AnswerRecord(Read &read) {
+    Ref text_value = read(RecordKey::text);
+    if (!tavrin::is_inert(text_value)) read.python_may_have_run();
+    text = tavrin::trimmed_text(text_value.get());
+    Ref success = read(RecordKey::is_success);
+    skipped = success.get() == Py_False && !tavrin::is_true(text.get());
+    if (!skipped) blocks = read(RecordKey::blocks);
+  }
 
   Ref text;
   Ref blocks;
