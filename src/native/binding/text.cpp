@@ -130,9 +130,7 @@ void TextWriter::write_growing(PyObject *str, Span span) {
   if (maxchar > maxchar_) maxchar = max_char(str, span);
   if (!fits(span.size(), maxchar)) grow(span.size(), maxchar);
   const int kind = PyUnicode_KIND(str);
-  const Py_ssize_t start = length_;
   copy_in(static_cast<const char *>(PyUnicode_DATA(str)) + span.begin * kind, kind, span.size());
-  if (following_) follow_written(start);
 }
 
 void TextWriter::grow(Py_ssize_t more, Py_UCS4 maxchar) {

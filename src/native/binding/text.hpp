@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "binding/objects.hpp"
+#include "binding/simd.hpp"
 
 namespace tavrin {
 
@@ -206,7 +207,19 @@ class TextWriter {
 
   void write(PyObject *str, Span span) {
     if (span.empty()) return;
-    const Py_ssize_t start = copy(str, span);
+    const Py_ssize_t start = length_;
+    if (PyUnicode_KIND(str) == PyUnicode_1BYTE_KIND && kind_ == PyUnicode_2BYTE_KIND &&
+        fits(span.size(), PyUnicode_MAX_CHAR_VALUE(str))) {
+      // The common case, ASCII into the UCS-2 of a report with CJK headings:
+      // the pass that widens it also finds any control character.
+      const Py_UCS1 *chars = PyUnicode_1BYTE_DATA(str);
+      const bool controls = widen(chars + span.begin, static_cast<Py_UCS2 *>(data_) + length_, span.size());
+      length_ += span.size();
+      if (!following_ || form_.changed()) return;
+      if (!controls && PyUnicode_IS_ASCII(str)) return form_.unbroken(chars[span.end - 1]);
+      return follow_written(start);
+    }
+    copy(str, span);
     if (following_ && !form_.changed()) follow(str, span, start);
   }
   // A piece the caller knows to hold no line break (a line of a text split at
@@ -268,14 +281,39 @@ class TextWriter {
       std::memcpy(static_cast<char *>(data_) + length_ * kind_, chars, static_cast<std::size_t>(span.size() * kind));
       length_ += span.size();
     } else if (kind == PyUnicode_1BYTE_KIND && kind_ == PyUnicode_2BYTE_KIND) {
-      const auto *from = reinterpret_cast<const Py_UCS1 *>(chars);
-      Py_UCS2 *to = static_cast<Py_UCS2 *>(data_) + length_;
-      for (Py_ssize_t i = 0; i < span.size(); ++i) to[i] = from[i];
+      widen(reinterpret_cast<const Py_UCS1 *>(chars), static_cast<Py_UCS2 *>(data_) + length_, span.size());
       length_ += span.size();
     } else {
       copy_in(chars, kind, span.size());
     }
     return start;
+  }
+  // One-byte characters into two-byte storage; true when a control
+  // character (below 0x20) was among them. Eight or sixteen at a time where
+  // the build has the vector scans.
+  static bool widen(const Py_UCS1 *from, Py_UCS2 *to, Py_ssize_t length) {
+    Py_ssize_t i = 0;
+    unsigned controls = 0;
+#if TAVRIN_VECTOR_SCANS
+    const __m128i zero = _mm_setzero_si128();
+    for (; i + 16 <= length; i += 16) {
+      const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(from + i));
+      _mm_storeu_si128(reinterpret_cast<__m128i *>(to + i), _mm_unpacklo_epi8(bytes, zero));
+      _mm_storeu_si128(reinterpret_cast<__m128i *>(to + i + 8), _mm_unpackhi_epi8(bytes, zero));
+      controls |= simd::bits_below(bytes, 0x20);
+    }
+    if (i + 8 <= length) {
+      const __m128i bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(from + i));
+      _mm_storeu_si128(reinterpret_cast<__m128i *>(to + i), _mm_unpacklo_epi8(bytes, zero));
+      controls |= simd::bits_below(bytes, 0x20) & 0xFF;
+      i += 8;
+    }
+#endif
+    for (; i < length; ++i) {
+      to[i] = from[i];
+      controls |= from[i] < 0x20;
+    }
+    return controls != 0;
   }
   template <typename Char>
   static void widen_ascii(Char *to, const char *ascii, Py_ssize_t length) {
