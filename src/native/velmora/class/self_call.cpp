@@ -77,29 +77,6 @@ bool shadows_any(PyObject **slot, StepSet steps) {
   return false;
 }
 
-// The instance of the report under way, its dict slot, and the steps its type
-// resolves to our own as of the type's version.
-struct Instance {
-  PyObject *self = nullptr;
-  PyObject **dict_slot = nullptr;
-  PyTypeObject *type = nullptr;
-  unsigned int version = 0;
-  StepSet own = 0;
-};
-Instance report_instance;
-
-StepSet own_steps_of(PyObject *self) {
-  if (self != report_instance.self) return own_steps(Py_TYPE(self));
-  PyTypeObject *type = Py_TYPE(self);
-  const unsigned int version = tavrin::interpreter::type_version(type);
-  if (type != report_instance.type || version != report_instance.version || version == 0) {
-    report_instance.type = type;
-    report_instance.version = version;
-    report_instance.own = own_steps(type);
-  }
-  return report_instance.own;
-}
-
 // The step's C++ body, called as its method object would call it: arguments
 // that validation would leave as they are go straight in.
 Ref call_directly(PyObject *self, Step step, std::span<PyObject *const> params) {
@@ -115,37 +92,29 @@ Ref call_through_lookup(PyObject *self, Step step, std::span<PyObject *const> pa
   return owned(PyObject_VectorcallMethod(step_name(step), argv.data(), params.size() + 1 - keywords, kwnames));
 }
 
-Ref dispatch(PyObject *self, Step step, std::span<PyObject *const> params, PyObject *kwnames) {
-  if (is_own_step(self, step)) return call_directly(self, step, params);
-  return call_through_lookup(self, step, params, kwnames);
+Ref dispatch(const Self &self, Step step, std::span<PyObject *const> params, PyObject *kwnames) {
+  if (self.resolves_to_own(step)) return call_directly(self.object(), step, params);
+  return call_through_lookup(self.object(), step, params, kwnames);
 }
 
 }  // namespace
 
-bool resolve_to_own(PyObject *self, StepSet steps) {
-  if ((own_steps_of(self) & steps) != steps) return false;
-  PyObject **slot = self == report_instance.self ? report_instance.dict_slot : instance_dict_slot(self);
-  return !shadows_any(slot, steps);
+Self::Self(PyObject *object) : object_(object), type_(Py_TYPE(object)), dict_slot_(instance_dict_slot(object)) {
+  version_ = tavrin::interpreter::type_version(type_);
+  own_ = own_steps(type_);
+  trusted_ = version_ != 0 && !has_attributes();
 }
 
-// Reports made meanwhile, nested or in other threads, look their instance up
-// each time; the one under way is alive until it is done, so its slot stays.
-ReportInstance::ReportInstance(PyObject *self) {
-  if (report_instance.self) return;
-  report_instance = {self, instance_dict_slot(self)};
-  own_steps_of(self);
-  installed_ = true;
+bool Self::resolves_to_own_afresh(StepSet steps) const {
+  if ((own_steps(type_) & steps) != steps) return false;
+  return !shadows_any(dict_slot_, steps);
 }
 
-ReportInstance::~ReportInstance() {
-  if (installed_) report_instance = {};
-}
-
-Ref call(PyObject *self, Step step, std::initializer_list<PyObject *> args) {
+Ref call(const Self &self, Step step, std::initializer_list<PyObject *> args) {
   return dispatch(self, step, std::span<PyObject *const>(args.begin(), args.size()), nullptr);
 }
 
-Ref call_format_link_items(PyObject *self, PyObject *raw_items, bool include_source) {
+Ref call_format_link_items(const Self &self, PyObject *raw_items, bool include_source) {
   static PyObject *const kwnames = owned(Py_BuildValue("(s)", "include_source")).release();
   PyObject *const params[] = {raw_items, include_source ? Py_True : Py_False};
   return dispatch(self, Step::format_link_items, params, kwnames);

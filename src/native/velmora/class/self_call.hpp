@@ -12,27 +12,40 @@
 
 namespace velmora {
 
-Ref call(PyObject *self, Step step, std::initializer_list<PyObject *> args);
-
-// Would self.<step> resolve to our own method, for each of `steps`, so that
-// calling the C++ body directly is what Python would do?
-bool resolve_to_own(PyObject *self, StepSet steps);
-inline bool is_own_step(PyObject *self, Step step) { return resolve_to_own(self, step_bit(step)); }
-
-// While a report is made, the instance stays alive: what finding its steps
-// needs of it (where its instance dict lives) is looked up once, for the
-// first report under way; the answer still follows every change to the
-// class or to the instance's attributes.
-class ReportInstance {
+// The instance a step works for, as its steps resolve on it. Which steps
+// resolve to our own is found once, and trusted for as long as the class (its
+// version tag) has not changed and the instance has no attributes of its own
+// (an attribute named like a step would win over the class); otherwise it is
+// found again at every question.
+class Self {
  public:
-  explicit ReportInstance(PyObject *self);
-  ~ReportInstance();
-  ReportInstance(const ReportInstance &) = delete;
-  ReportInstance &operator=(const ReportInstance &) = delete;
+  explicit Self(PyObject *object);
+  Self(const Self &) = delete;
+  Self &operator=(const Self &) = delete;
+
+  PyObject *object() const { return object_; }
+
+  // Would self.<step> resolve to our own method, for each of `steps`, so that
+  // calling the C++ body directly is what Python would do?
+  bool resolves_to_own(StepSet steps) const {
+    if (trusted_ && type_->tp_version_tag == version_ && !has_attributes()) return (own_ & steps) == steps;
+    return resolves_to_own_afresh(steps);
+  }
+  bool resolves_to_own(Step step) const { return resolves_to_own(step_bit(step)); }
 
  private:
-  bool installed_ = false;
+  bool has_attributes() const { return dict_slot_ && *dict_slot_ && PyDict_GET_SIZE(*dict_slot_) > 0; }
+  bool resolves_to_own_afresh(StepSet steps) const;
+
+  PyObject *object_;
+  PyTypeObject *type_;
+  PyObject **dict_slot_;  // where the instance's own __dict__ is kept, or nullptr
+  unsigned int version_ = 0;
+  StepSet own_ = 0;
+  bool trusted_ = false;
 };
+
+Ref call(const Self &self, Step step, std::initializer_list<PyObject *> args);
 
 // Runs our own `step` as its method object would, its arguments validated
 // first; `body` takes the valid parameters. For callers that know the step
@@ -50,6 +63,6 @@ decltype(auto) run_own_step(PyObject *self, Step step, std::initializer_list<PyO
 }
 
 // self._format_link_items(raw_items, include_source=...)
-Ref call_format_link_items(PyObject *self, PyObject *raw_items, bool include_source);
+Ref call_format_link_items(const Self &self, PyObject *raw_items, bool include_source);
 
 }  // namespace velmora

@@ -51,16 +51,16 @@ class RenderedBlocks final : public AssemblyOutput {
 
 }  // namespace
 
-bool writes_directly(Borrowed self, const AnswerRecord &record) {
+bool writes_directly(const Self &self, const AnswerRecord &record) {
   // Other types meet the argument validation of the steps, on the step-by-step road.
   if (!PyUnicode_CheckExact(record.text.get())) return false;
   PyObject *blocks = record.blocks.get();
   if (PyList_Check(blocks) && !PyList_CheckExact(blocks)) return false;
-  return resolve_to_own(self, kAnswerBlockSteps);
+  return self.resolves_to_own(kAnswerBlockSteps);
 }
 
 template <LineSink Sink>
-void write_directly(Borrowed self, const AnswerRecord &record, BodyWriter<Sink> &body) {
+void write_directly(const Self &self, const AnswerRecord &record, BodyWriter<Sink> &body) {
   PyObject *blocks = record.blocks.get();
   if (PyList_CheckExact(blocks) && PyList_GET_SIZE(blocks) > 0) {
     RenderedBlocks<Sink> rendered(body);
@@ -75,7 +75,7 @@ void write_directly(Borrowed self, const AnswerRecord &record, BodyWriter<Sink> 
   write_text_body(record.text.get(), body);
 }
 
-template void write_directly(Borrowed, const AnswerRecord &, BodyWriter<ListSink> &);
-template void write_directly(Borrowed, const AnswerRecord &, BodyWriter<HeadedSink> &);
+template void write_directly(const Self &, const AnswerRecord &, BodyWriter<ListSink> &);
+template void write_directly(const Self &, const AnswerRecord &, BodyWriter<HeadedSink> &);
 
 }  // namespace velmora

@@ -72,18 +72,19 @@ class RecordReads {
 
 // A link sub-section: written here when its steps are our own, otherwise
 // the entry step is called and its list used. True when no Python code ran.
-bool add_links(PyObject *self, JoinedLines &lines, PyObject *heading, PyObject *raw_items, Step entry,
+bool add_links(const Self &self, JoinedLines &lines, PyObject *heading, PyObject *raw_items, Step entry,
                StepSet link_steps, bool include_source) {
   HeadedSink sub_section(lines, heading);
-  if (resolve_to_own(self, link_steps)) return write_link_items(raw_items, include_source, sub_section);
+  if (self.resolves_to_own(link_steps)) return write_link_items(raw_items, include_source, sub_section);
   Ref link_lines = call(self, entry, {raw_items});
   add_lines(sub_section, link_lines.get());
   return false;
 }
 
 // The answer's body lines under the answer heading; false when there are none.
-bool add_answer_body(PyObject *self, HeadedSink &answer_section, PyObject *index, PyObject *record, RecordReads &read) {
-  if (!resolve_to_own(self, kAnswerBodyStep) || !PyDict_CheckExact(record)) {
+bool add_answer_body(const Self &self, HeadedSink &answer_section, PyObject *index, PyObject *record,
+                     RecordReads &read) {
+  if (!self.resolves_to_own(kAnswerBodyStep) || !PyDict_CheckExact(record)) {
     read.python_may_have_run();
     Ref body = call(self, Step::format_answer_body, {index, record});
     return add_lines(answer_section, body.get());
@@ -105,7 +106,7 @@ bool add_answer_body(PyObject *self, HeadedSink &answer_section, PyObject *index
 
 }  // namespace
 
-void write_section(Borrowed self, Borrowed index, Borrowed answer, Borrowed question, TextWriter &out) {
+void write_section(const Self &self, Borrowed index, Borrowed answer, Borrowed question, TextWriter &out) {
   Ref record = PyDict_Check(answer) ? Ref::new_reference(answer) : new_dict();
 
   JoinedLines lines(out);

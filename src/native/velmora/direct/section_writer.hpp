@@ -4,12 +4,13 @@
 #pragma once
 
 #include "binding/text.hpp"
+#include "velmora/class/self_call.hpp"
 
 namespace velmora {
 
 // Writes what _format_section returns into `out`, for validated arguments; a
 // null `question` stands for the fallback title of the answer's number.
-void write_section(tavrin::Borrowed self, tavrin::Borrowed index, tavrin::Borrowed answer, tavrin::Borrowed question,
+void write_section(const Self &self, tavrin::Borrowed index, tavrin::Borrowed answer, tavrin::Borrowed question,
                    tavrin::TextWriter &out);
 
 }  // namespace velmora

@@ -77,7 +77,7 @@ bool counts_without_text(PyObject *type) {
 // the row step returned), made into display blocks through `out`.
 class ObjectGroups {
  public:
-  ObjectGroups(PyObject *self, AssemblyOutput &out) : self_(self), out_(out) {}
+  ObjectGroups(const Self &self, AssemblyOutput &out) : self_(self), out_(out) {}
 
   void add_item(PyObject *text) {
     if (!items_) items_ = new_list();
@@ -117,7 +117,7 @@ class ObjectGroups {
   void heading(PyObject *text, PyObject *level) { out_.heading(text, level); }
 
  private:
-  Borrowed self_;
+  const Self &self_;
   AssemblyOutput &out_;
   Ref items_;  // texts of pending list items; unset while there are none
   std::vector<Ref> rows_;
@@ -126,7 +126,7 @@ class ObjectGroups {
 // Structured blocks read as _build_structured_answer_blocks reads them.
 class Assembler {
  public:
-  Assembler(PyObject *self, AssemblyOutput &out) : self_(self), groups_(self, out), grouping_(groups_) {}
+  Assembler(const Self &self, AssemblyOutput &out) : self_(self), groups_(self, out), grouping_(groups_) {}
 
   void add(PyObject *element) {
     if (!PyDict_Check(element)) return;
@@ -175,7 +175,7 @@ class Assembler {
     }
   }
 
-  Borrowed self_;
+  const Self &self_;
   ObjectGroups groups_;
   Grouping<ObjectGroups> grouping_;
 };
@@ -209,7 +209,8 @@ Ref merged_row(PyObject *row, Py_ssize_t kept) {
 
 }  // namespace
 
-Ref build_answer_blocks(PyObject *self, Args args) {
+Ref build_answer_blocks(PyObject *instance, Args args) {
+  const Self self(instance);
   PyObject *text = args[0];
   PyObject *structured_blocks = args[1];
   if (PyList_Check(structured_blocks) && is_true(structured_blocks)) {
@@ -229,19 +230,20 @@ Ref build_answer_blocks(PyObject *self, Args args) {
   return last_resort;
 }
 
-void assemble(Borrowed self, Borrowed structured_blocks, AssemblyOutput &out) {
+void assemble(const Self &self, Borrowed structured_blocks, AssemblyOutput &out) {
   Assembler assembler(self, out);
   for_each(structured_blocks, [&](PyObject *element) { assembler.add(element); });
   assembler.finish();
 }
 
-Ref build_structured_answer_blocks(PyObject *self, Args args) {
+Ref build_structured_answer_blocks(PyObject *instance, Args args) {
+  const Self self(instance);
   DisplayBlocks blocks;
   assemble(self, args[0], blocks);
   return blocks.finish();
 }
 
-Ref normalize_structured_row(PyObject *self, Args args) {
+Ref normalize_structured_row(PyObject *instance, Args args) {
   PyObject *block = args[0];
   Ref cells = dict_lookup(block, py_str<"cells">());
   if (PyList_Check(cells.get()) && is_true(cells.get())) {
@@ -255,6 +257,7 @@ Ref normalize_structured_row(PyObject *self, Args args) {
   // The line goes to the pipe parser as it stands; the parser strips it.
   Ref text = dict_lookup(block, py_str<"text">());
   Ref line = is_true(text.get()) ? to_str(text.get()) : empty_str();
+  const Self self(instance);
   return expect_result(call(self, Step::parse_pipe_row, {line.get()}), &PyList_Type);
 }
 

@@ -3,7 +3,7 @@
 // text decides.
 #pragma once
 
-#include "velmora/class/method_table.hpp"
+#include "velmora/class/self_call.hpp"
 
 namespace velmora {
 
@@ -19,7 +19,7 @@ class AssemblyOutput {
 };
 
 // _build_structured_answer_blocks of `structured_blocks`, into `out`.
-void assemble(Borrowed self, Borrowed structured_blocks, AssemblyOutput &out);
+void assemble(const Self &self, Borrowed structured_blocks, AssemblyOutput &out);
 
 // The steps of this file.
 Ref build_answer_blocks(PyObject *self, Args args);

@@ -222,11 +222,13 @@ bool write_link_items(Borrowed raw_items, bool include_source, Sink &sink) {
 template bool write_link_items(Borrowed, bool, HeadedSink &);
 template bool write_link_items(Borrowed, bool, ListSink &);
 
-Ref format_product_links(PyObject *self, Args args) {
+Ref format_product_links(PyObject *instance, Args args) {
+  const Self self(instance);
   return expect_result(call_format_link_items(self, args[0], false), &PyList_Type);
 }
 
-Ref format_recommended_asins(PyObject *self, Args args) {
+Ref format_recommended_asins(PyObject *instance, Args args) {
+  const Self self(instance);
   return expect_result(call_format_link_items(self, args[0], true), &PyList_Type);
 }
 

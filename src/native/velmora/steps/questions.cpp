@@ -38,7 +38,8 @@ Ref upload_record_questions(PyObject *data) {
 
 }  // namespace
 
-Ref extract_questions(PyObject *self, Args args) {
+Ref extract_questions(PyObject *instance, Args args) {
+  const Self self(instance);
   PyObject *data = args[0];
   Ref raw = dict_lookup(data, py_str<"questions">());
   Ref questions = call(self, Step::normalize_question_list, {raw.get()});

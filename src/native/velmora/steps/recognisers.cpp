@@ -62,7 +62,7 @@ bool is_blank(PyObject *line) {
   return !is_true(call_method(line, py_str<"strip">()).get());
 }
 
-bool is_delimiter_row(PyObject *self, PyObject *cells) {
+bool is_delimiter_row(const Self &self, PyObject *cells) {
   return is_true(call(self, Step::is_markdown_delimiter_row, {cells}).get());
 }
 
@@ -107,7 +107,8 @@ Ref is_markdown_delimiter_row(PyObject *, Args args) {
   return boolean(true);
 }
 
-Ref parse_markdown_table(PyObject *self, Args args) {
+Ref parse_markdown_table(PyObject *instance, Args args) {
+  const Self self(instance);
   PyObject *lines = args[0];
   PyObject *start_index = args[1];
   const TableLines table(lines, start_index);

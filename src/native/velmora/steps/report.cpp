@@ -82,12 +82,12 @@ class JoinedSections {
 
 }  // namespace
 
-Ref format_data(PyObject *self, Args args) {
+Ref format_data(PyObject *instance, Args args) {
   PyObject *data = args[0];
   Ref answers = dict_lookup(data, py_str<"answers">());
   if (!PyList_Check(answers.get()) || !is_true(answers.get())) return empty_str();
 
-  const ReportInstance instance(self);
+  const Self self(instance);
   Ref questions = call(self, Step::extract_questions, {data});
   JoinedSections sections;
   Py_ssize_t position = 0;
@@ -96,21 +96,21 @@ Ref format_data(PyObject *self, Args args) {
     // Both steps our own and the question a str: the section is written with
     // the question as the steps would pass it (the fallback title unmade).
     PyObject *own_question = nullptr;
-    if (resolve_to_own(self, kSectionSteps) && own_question_at(questions.get(), position, &own_question)) {
+    if (self.resolves_to_own(kSectionSteps) && own_question_at(questions.get(), position, &own_question)) {
       sections.write([&](TextWriter &out) { write_section(self, index.get(), answer, own_question, out); });
       return;
     }
     Ref question = call(self, Step::question_at, {questions.get(), index.get()});
-    if (!resolve_to_own(self, kSectionStep)) {
+    if (!self.resolves_to_own(kSectionStep)) {
       sections.add(call(self, Step::format_section, {index.get(), answer, question.get()}));
       return;
     }
-    run_own_step(self, Step::format_section, {index.get(), answer, question.get()}, [&](Args valid) {
+    run_own_step(instance, Step::format_section, {index.get(), answer, question.get()}, [&](Args valid) {
       sections.write([&](TextWriter &out) { write_section(self, valid[0], valid[1], valid[2], out); });
     });
   });
   TextWriter &joined = sections.finish();
-  if (resolve_to_own(self, kBlankLineStep)) return collapsed_in_place(joined);
+  if (self.resolves_to_own(kBlankLineStep)) return collapsed_in_place(joined);
   Ref text = joined.finish();
   return expect_result(call(self, Step::collapse_blank_lines, {text.get()}), &PyUnicode_Type);
 }

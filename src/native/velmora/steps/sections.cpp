@@ -31,19 +31,21 @@ PyObject *key_name(RecordKey key) {
   }
 }
 
-Ref built_body(Borrowed self, const AnswerRecord &record) {
+Ref built_body(const Self &self, const AnswerRecord &record) {
   Ref blocks = call(self, Step::build_answer_blocks, {record.text.get(), record.blocks.get()});
   return expect_result(call(self, Step::render_blocks, {blocks.get()}), &PyList_Type);
 }
 
-Ref format_section(PyObject *self, Args args) {
+Ref format_section(PyObject *instance, Args args) {
+  const Self self(instance);
   // Room for a short section from the start; a long one grows as it goes.
   TextWriter out(256);
   write_section(self, args[0], args[1], args[2], out);
   return out.finish();
 }
 
-Ref format_answer_body(PyObject *self, Args args) {
+Ref format_answer_body(PyObject *instance, Args args) {
+  const Self self(instance);
   RecordLookups lookups(args[1]);
   const AnswerRecord answer(lookups);
   if (answer.skipped) return new_list();

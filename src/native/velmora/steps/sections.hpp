@@ -3,7 +3,7 @@
 
 #include "binding/objects.hpp"
 #include "binding/text.hpp"
-#include "velmora/class/method_table.hpp"
+#include "velmora/class/self_call.hpp"
 
 namespace velmora {
 
@@ -44,7 +44,7 @@ struct AnswerRecord {
 };
 
 // The body lines through the steps: blocks built, then rendered.
-Ref built_body(Borrowed self, const AnswerRecord &record);
+Ref built_body(const Self &self, const AnswerRecord &record);
 
 // The steps of this file.
 Ref format_section(PyObject *self, Args args);

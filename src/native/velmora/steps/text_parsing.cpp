@@ -155,7 +155,7 @@ class StepLines {
  public:
   using Piece = TextPiece;
 
-  StepLines(PyObject *self, Ref lines)
+  StepLines(const Self &self, Ref lines)
       : self_(self), lines_(std::move(lines)), exact_list_(PyList_CheckExact(lines_.get())) {}
 
   Py_ssize_t size() const {
@@ -210,7 +210,7 @@ class StepLines {
     return check_value(PyNumber_AsSsize_t(next_index, PyExc_IndexError));
   }
 
-  Borrowed self_;
+  const Self &self_;
   Ref lines_;
   bool exact_list_;
 };
@@ -350,7 +350,8 @@ Ref normalize_text_lines(PyObject *, Args args) {
   return lines;
 }
 
-Ref build_text_fallback_blocks(PyObject *self, Args args) {
+Ref build_text_fallback_blocks(PyObject *instance, Args args) {
+  const Self self(instance);
   PyObject *text = args[0];
   StepLines lines(self, call(self, Step::normalize_text_lines, {text}));
   IntermediateBlocks parsed;
