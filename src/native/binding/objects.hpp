@@ -124,6 +124,38 @@ inline Ref get_or(Borrowed mapping, Borrowed key, Borrowed fallback) {
   return get_or(mapping, key, [fallback] { return Ref::new_reference(fallback); });
 }
 
+// Reads of several keys of a mapping, in the order a step reads them. An
+// exact dict whose keys are all exact str is read in one pass over its
+// entries, and each value handed out at its turn as the lookup would find it
+// then, for as long as no Python code can have run since the pass (code that
+// might change the dict). From there on, and for any other mapping, a key is
+// read through the mapping's own get at its turn.
+//   `Keys` names the keys: an enum `Keys::Key` ending in `count`,
+//   `Keys::name(key)` its str and `Keys::slot_of(str)` its slot (or -1).
+template <class Keys>
+class DictReads {
+ public:
+  using Key = typename Keys::Key;
+
+  explicit DictReads(Borrowed mapping) : mapping_(mapping) {
+    fresh_ = PyDict_CheckExact(mapping) && read_entries(mapping, Keys::slot_of, values_);
+  }
+  Ref operator()(Key key) const {
+    if (!fresh_) return get(mapping_, Keys::name(key));
+    PyObject *value = values_[static_cast<std::size_t>(key)];
+    return Ref::new_reference(value ? value : Py_None);
+  }
+  // The value found by the pass, borrowed (nullptr when missing): only while fresh().
+  PyObject *peek(Key key) const { return values_[static_cast<std::size_t>(key)]; }
+  bool fresh() const { return fresh_; }
+  void python_may_have_run() { fresh_ = false; }
+
+ private:
+  Borrowed mapping_;
+  std::array<PyObject *, static_cast<std::size_t>(Key::count)> values_{};  // borrowed from the dict
+  bool fresh_ = false;
+};
+
 // `object.name()`.
 inline Ref call_method(Borrowed object, Borrowed name) { return owned(PyObject_CallMethodNoArgs(object, name)); }
 

@@ -3,8 +3,6 @@
 // when it has no lines.
 #include "velmora/direct/section_writer.hpp"
 
-#include <array>
-
 #include "binding/objects.hpp"
 #include "velmora/class/self_call.hpp"
 #include "velmora/direct/answer_body.hpp"
@@ -26,49 +24,6 @@ bool add_lines(HeadedSink &sub_section, PyObject *lines) {
   for_each(lines, [&](PyObject *line) { sub_section.add(line); });
   return true;
 }
-
-// The values a section reads of its record. An exact dict whose keys are all
-// exact str is read in one pass over its entries, and each value handed out
-// at its turn as the lookup would find it then, for as long as no Python code
-// can have run since the pass (code that might change the record); from
-// there on, and for any other record, keys are looked up at their turn.
-class RecordReads {
- public:
-  explicit RecordReads(Borrowed record) : lookups_(record) {
-    fresh_ = PyDict_CheckExact(record) && read_entries(record, slot_of, values_);
-  }
-  Ref operator()(RecordKey key) const {
-    if (!fresh_) return lookups_(key);
-    PyObject *value = values_[static_cast<std::size_t>(key)];
-    return Ref::new_reference(value ? value : Py_None);
-  }
-  void python_may_have_run() { fresh_ = false; }
-
- private:
-  // The keys have lengths of their own.
-  static int slot_of(PyObject *key) {
-    switch (PyUnicode_GET_LENGTH(key)) {
-      case 4:
-        return has_ascii_text(key, "text") ? static_cast<int>(RecordKey::text) : -1;
-      case 6:
-        return has_ascii_text(key, "blocks") ? static_cast<int>(RecordKey::blocks) : -1;
-      case 9:
-        return has_ascii_text(key, "isSuccess") ? static_cast<int>(RecordKey::is_success) : -1;
-      case 11:
-        return has_ascii_text(key, "summaryText") ? static_cast<int>(RecordKey::summary_text) : -1;
-      case 12:
-        return has_ascii_text(key, "productLinks") ? static_cast<int>(RecordKey::product_links) : -1;
-      case 16:
-        return has_ascii_text(key, "recommendedAsins") ? static_cast<int>(RecordKey::recommended_asins) : -1;
-      default:
-        return -1;
-    }
-  }
-
-  RecordLookups lookups_;
-  std::array<PyObject *, static_cast<std::size_t>(RecordKey::count)> values_{};  // borrowed from the record
-  bool fresh_ = false;
-};
 
 // A link sub-section: written here when its steps are our own, otherwise
 // the entry step is called and its list used. True when no Python code ran.

@@ -17,36 +17,13 @@ namespace velmora {
 
 using namespace tavrin;
 
-namespace {
-
-// The display blocks as dicts, for whoever called the assembly step.
-class DisplayBlocks final : public AssemblyOutput {
- public:
-  DisplayBlocks() : blocks_(new_list()) {}
-
-  void heading(PyObject *text, PyObject *level) override { emit(heading_block(text, level)); }
-  void text(PyObject *text) override { emit(text_block(py_str<"text">(), text)); }
-  void list(PyObject *items) override { emit(list_block(items)); }
-  void table(PyObject *header, PyObject *rows) override { emit(table_block(header, rows)); }
-
-  Ref finish() { return std::move(blocks_); }
-
- private:
-  void emit(const Ref &block) { append(blocks_.get(), block.get()); }
-  Ref blocks_;
-};
-
-// An int level (bool included) within the display levels; anything else
-// reads as 2. A level already inside them is kept as the very object given.
+// A level already inside the display levels is kept as the very object given.
 Ref heading_level(PyObject *value) {
   if (!PyLong_Check(value)) return owned(PyLong_FromSsize_t(2));
   const Py_ssize_t level = markdown_level(value, 0);
   if (level == kLowestLevel || level == kDeepestLevel) return owned(PyLong_FromSsize_t(level));
   return Ref::new_reference(value);
 }
-
-// The four block types assembly knows, and any other.
-enum class BlockType { heading, paragraph, list_item, table_row, other };
 
 // `type == "heading"`, then "paragraph", "list_item" and "table_row", as the
 // step compares them; for an exact str one look at its text decides, since
@@ -66,36 +43,70 @@ BlockType block_type(PyObject *type) {
   return BlockType::other;
 }
 
-// Only a table row counts without text: `type != "table_row"` (which an
-// object's own __ne__ answers) decides the others away.
+// `type != "table_row"` (which an object's own __ne__ answers) decides the
+// others away.
 bool counts_without_text(PyObject *type) {
   if (PyUnicode_CheckExact(type)) return has_ascii_text(type, "table_row");
   return !compares(type, py_str<"table_row">(), Py_NE);
 }
 
-// The pending list items (a list of their texts) and table rows (the lists
-// the row step returned), made into display blocks through `out`.
+PyObject *BlockKeys::name(Key key) {
+  switch (key) {
+    case Key::type:
+      return py_str<"type">();
+    case Key::text:
+      return py_str<"text">();
+    case Key::level:
+      return py_str<"level">();
+    default:
+      return py_str<"cells">();
+  }
+}
+
+int BlockKeys::slot_of(PyObject *key) {
+  switch (PyUnicode_GET_LENGTH(key)) {
+    case 4:
+      if (has_ascii_text(key, "type")) return static_cast<int>(Key::type);
+      return has_ascii_text(key, "text") ? static_cast<int>(Key::text) : -1;
+    case 5:
+      if (has_ascii_text(key, "level")) return static_cast<int>(Key::level);
+      return has_ascii_text(key, "cells") ? static_cast<int>(Key::cells) : -1;
+    default:
+      return -1;
+  }
+}
+
+namespace {
+
+// The step's groups: pending list items (a list of their texts) and table
+// rows (the lists the row step returned), made into display block dicts.
 class ObjectGroups {
  public:
-  ObjectGroups(const Self &self, AssemblyOutput &out) : self_(self), out_(out) {}
+  explicit ObjectGroups(const Self &self) : self_(self), blocks_(new_list()) {}
 
   void add_item(PyObject *text) {
     if (!items_) items_ = new_list();
     append(items_.get(), text);
   }
-  void add_row(Ref row) { rows_.push_back(std::move(row)); }
+  bool add_row(PyObject *element, BlockReads &read) {
+    Ref row = call(self_, Step::normalize_structured_row, {element});
+    read.python_may_have_run();
+    if (!PyList_Check(row.get()) || !is_true(row.get())) return false;
+    rows_.push_back(std::move(row));
+    return true;
+  }
 
   bool has_items() const { return static_cast<bool>(items_); }
   void emit_list() {
     Ref items = std::move(items_);
-    out_.list(items.get());
+    emit(list_block(items.get()));
   }
 
   Py_ssize_t row_count() const { return static_cast<Py_ssize_t>(rows_.size()); }
   void emit_lone_row() {
     const std::vector<Ref> rows = std::exchange(rows_, {});
     Ref joined = join(py_str<" | ">(), rows[0].get());
-    out_.text(joined.get());
+    text(joined.get());
   }
   void emit_table() {
     const std::vector<Ref> rows = std::exchange(rows_, {});
@@ -110,74 +121,21 @@ class ObjectGroups {
       Ref row = call(self_, Step::normalize_row_cells, {rows[i].get(), width.get()});
       append(fitted.get(), row.get());
     }
-    out_.table(header, fitted.get());
+    emit(table_block(header, fitted.get()));
   }
 
-  void text(PyObject *text) { out_.text(text); }
-  void heading(PyObject *text, PyObject *level) { out_.heading(text, level); }
+  void text(PyObject *text) { emit(text_block(py_str<"text">(), text)); }
+  void heading(PyObject *text, PyObject *level) { emit(heading_block(text, level)); }
+
+  Ref finish() { return std::move(blocks_); }
 
  private:
+  void emit(const Ref &block) { append(blocks_.get(), block.get()); }
+
   const Self &self_;
-  AssemblyOutput &out_;
+  Ref blocks_;
   Ref items_;  // texts of pending list items; unset while there are none
   std::vector<Ref> rows_;
-};
-
-// Structured blocks read as _build_structured_answer_blocks reads them.
-class Assembler {
- public:
-  Assembler(const Self &self, AssemblyOutput &out) : self_(self), groups_(self, out), grouping_(groups_) {}
-
-  void add(PyObject *element) {
-    if (!PyDict_Check(element)) return;
-    Ref type = get(element, py_str<"type">());
-    Ref text_value = get(element, py_str<"text">());
-    Ref text = trimmed_text(text_value.get());
-    const bool has_text = is_true(text.get());
-    if (!has_text && !counts_without_text(type.get())) return;
-
-    switch (block_type(type.get())) {
-      case BlockType::heading: {
-        grouping_.before_block();
-        Ref raw_level = get(element, py_str<"level">());
-        Ref level = heading_level(raw_level.get());
-        groups_.heading(text.get(), level.get());
-        break;
-      }
-      case BlockType::paragraph:
-        grouping_.before_block();
-        groups_.text(text.get());
-        break;
-      case BlockType::list_item:
-        grouping_.before_list_item();
-        groups_.add_item(text.get());
-        break;
-      case BlockType::table_row:
-        add_table_row(element, text.get(), has_text);
-        break;
-      case BlockType::other:
-        break;
-    }
-  }
-
-  void finish() { grouping_.flush(); }
-
- private:
-  // A row the row step cannot read stands as its text, when it has one.
-  void add_table_row(PyObject *element, PyObject *text, bool has_text) {
-    grouping_.before_table_row();
-    Ref row = call(self_, Step::normalize_structured_row, {element});
-    if (PyList_Check(row.get()) && is_true(row.get())) {
-      groups_.add_row(std::move(row));
-    } else if (has_text) {
-      grouping_.flush_table();
-      groups_.text(text);
-    }
-  }
-
-  const Self &self_;
-  ObjectGroups groups_;
-  Grouping<ObjectGroups> grouping_;
 };
 
 // `row + [""] * (width - len(row))`, for a width beyond the row.
@@ -230,16 +188,12 @@ Ref build_answer_blocks(PyObject *instance, Args args) {
   return last_resort;
 }
 
-void assemble(const Self &self, Borrowed structured_blocks, AssemblyOutput &out) {
-  Assembler assembler(self, out);
-  for_each(structured_blocks, [&](PyObject *element) { assembler.add(element); });
-  assembler.finish();
-}
-
 Ref build_structured_answer_blocks(PyObject *instance, Args args) {
   const Self self(instance);
-  DisplayBlocks blocks;
-  assemble(self, args[0], blocks);
+  ObjectGroups blocks(self);
+  Assembler assembler(blocks);
+  for_each(args[0], [&](PyObject *element) { assembler.add(element); });
+  assembler.finish();
   return blocks.finish();
 }
 

@@ -14,20 +14,40 @@ namespace velmora {
 
 using namespace tavrin;
 
-PyObject *key_name(RecordKey key) {
+PyObject *RecordKeys::name(Key key) {
   switch (key) {
-    case RecordKey::product_links:
+    case Key::product_links:
       return py_str<"productLinks">();
-    case RecordKey::summary_text:
+    case Key::summary_text:
       return py_str<"summaryText">();
-    case RecordKey::text:
+    case Key::text:
       return py_str<"text">();
-    case RecordKey::is_success:
+    case Key::is_success:
       return py_str<"isSuccess">();
-    case RecordKey::blocks:
+    case Key::blocks:
       return py_str<"blocks">();
     default:
       return py_str<"recommendedAsins">();
+  }
+}
+
+// The keys have lengths of their own.
+int RecordKeys::slot_of(PyObject *key) {
+  switch (PyUnicode_GET_LENGTH(key)) {
+    case 4:
+      return has_ascii_text(key, "text") ? static_cast<int>(Key::text) : -1;
+    case 6:
+      return has_ascii_text(key, "blocks") ? static_cast<int>(Key::blocks) : -1;
+    case 9:
+      return has_ascii_text(key, "isSuccess") ? static_cast<int>(Key::is_success) : -1;
+    case 11:
+      return has_ascii_text(key, "summaryText") ? static_cast<int>(Key::summary_text) : -1;
+    case 12:
+      return has_ascii_text(key, "productLinks") ? static_cast<int>(Key::product_links) : -1;
+    case 16:
+      return has_ascii_text(key, "recommendedAsins") ? static_cast<int>(Key::recommended_asins) : -1;
+    default:
+      return -1;
   }
 }
 
@@ -46,8 +66,8 @@ Ref format_section(PyObject *instance, Args args) {
 
 Ref format_answer_body(PyObject *instance, Args args) {
   const Self self(instance);
-  RecordLookups lookups(args[1]);
-  const AnswerRecord answer(lookups);
+  RecordReads reads(args[1]);
+  const AnswerRecord answer(reads);
   if (answer.skipped) return new_list();
   if (writes_directly(self, answer)) {
     ListSink lines;

@@ -8,28 +8,18 @@
 namespace velmora {
 
 // The keys of an answer record that a section reads, in the order it reads
-// them.
-enum class RecordKey { product_links, summary_text, text, is_success, blocks, recommended_asins, count };
-
-PyObject *key_name(RecordKey key);
-
-// Reads a record key by key, each through the record's own get.
-class RecordLookups {
- public:
-  explicit RecordLookups(Borrowed record) : record_(record) {}
-  Ref operator()(RecordKey key) const { return tavrin::get(record_, key_name(key)); }
-  // Python code may have run since the last read; lookups notice anyway.
-  void python_may_have_run() const {}
-
- private:
-  Borrowed record_;
+// them, for tavrin::DictReads.
+struct RecordKeys {
+  enum class Key { product_links, summary_text, text, is_success, blocks, recommended_asins, count };
+  static PyObject *name(Key key);
+  static int slot_of(PyObject *key);
 };
+using RecordKey = RecordKeys::Key;
+using RecordReads = tavrin::DictReads<RecordKeys>;
 
-// What _format_answer_body reads of a record, in its order, through `read`
-// (RecordLookups, or a reader that knows the record's values already).
+// What _format_answer_body reads of a record, in its order.
 struct AnswerRecord {
-  template <class Read>
-  explicit AnswerRecord(Read &read) {
+  explicit AnswerRecord(RecordReads &read) {
     Ref text_value = read(RecordKey::text);
     if (!tavrin::is_inert(text_value)) read.python_may_have_run();
     text = tavrin::trimmed_text(text_value.get());
