@@ -2,6 +2,10 @@
 // or, when they give nothing, its text parsed straight into lines.
 #include "velmora/direct/answer_body.hpp"
 
+#include <array>
+#include <cstddef>
+#include <memory_resource>
+
 #include "binding/objects.hpp"
 #include "binding/text.hpp"
 #include "velmora/class/self_call.hpp"
@@ -22,7 +26,8 @@ namespace {
 template <LineSink Sink>
 class StructuredPieces final : public PieceGroups<Sink> {
  public:
-  StructuredPieces(const Self &self, BodyWriter<Sink> &body) : PieceGroups<Sink>(body, false), self_(self) {}
+  StructuredPieces(const Self &self, BodyWriter<Sink> &body, std::pmr::memory_resource *memory)
+      : PieceGroups<Sink>(body, false, memory), self_(self), spans_(memory) {}
 
   void add_item(PyObject *text) {
     PyObject *kept = this->keep(Ref::new_reference(text));
@@ -80,7 +85,7 @@ class StructuredPieces final : public PieceGroups<Sink> {
   }
 
   const Self &self_;
-  std::vector<Span> spans_;
+  std::pmr::vector<Span> spans_;
 };
 
 }  // namespace
@@ -97,7 +102,10 @@ template <LineSink Sink>
 void write_directly(const Self &self, const AnswerRecord &record, BodyWriter<Sink> &body) {
   PyObject *blocks = record.blocks.get();
   if (PyList_CheckExact(blocks) && PyList_GET_SIZE(blocks) > 0) {
-    StructuredPieces<Sink> pieces(self, body);
+    // The pending groups live on the stack while they are small, as most are.
+    std::array<std::byte, 4096> stack;
+    std::pmr::monotonic_buffer_resource memory(stack.data(), stack.size());
+    StructuredPieces<Sink> pieces(self, body, &memory);
     Assembler assembler(pieces);
     for_each(blocks, [&](PyObject *element) { assembler.add(element); });
     assembler.finish();

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory_resource>
 #include <utility>
 #include <vector>
 
@@ -25,7 +26,15 @@ template <LineSink Sink>
 class PieceGroups {
  public:
   // `unbroken`: no piece holds a line break (see LineSink's write_unbroken).
-  PieceGroups(BodyWriter<Sink> &body, bool unbroken) : body_(body), unbroken_(unbroken) {}
+  // The pending groups are kept in `memory`.
+  PieceGroups(BodyWriter<Sink> &body, bool unbroken, std::pmr::memory_resource *memory)
+      : body_(body),
+        unbroken_(unbroken),
+        item_starts_(memory),
+        item_pieces_(memory),
+        row_starts_(memory),
+        cells_(memory),
+        kept_(memory) {}
 
   // Keeps `str` alive while its pieces wait; returns it, borrowed.
   PyObject *keep(Ref str) {
@@ -154,11 +163,11 @@ class PieceGroups {
   BodyWriter<Sink> &body_;
   bool unbroken_;
   Py_ssize_t blocks_ = 0;
-  std::vector<std::size_t> item_starts_;
-  std::vector<Piece> item_pieces_;
-  std::vector<std::size_t> row_starts_;
-  std::vector<Piece> cells_;
-  std::vector<Ref> kept_;
+  std::pmr::vector<std::size_t> item_starts_;
+  std::pmr::vector<Piece> item_pieces_;
+  std::pmr::vector<std::size_t> row_starts_;
+  std::pmr::vector<Piece> cells_;
+  std::pmr::vector<Ref> kept_;
 };
 
 }  // namespace velmora

@@ -5,8 +5,11 @@
 // text throughout.
 #include "velmora/direct/text_body.hpp"
 
+#include <array>
 #include <cstddef>
+#include <memory_resource>
 #include <optional>
+#include <span>
 #include <vector>
 
 #include "velmora/direct/piece_groups.hpp"
@@ -28,8 +31,8 @@ namespace {
 template <LineSink Sink>
 class SpanBlocks {
  public:
-  SpanBlocks(PyObject *text, bool unbroken, BodyWriter<Sink> &body)
-      : text_(text), unbroken_(unbroken), body_(body), groups_(body, unbroken), grouping_(groups_) {}
+  SpanBlocks(PyObject *text, bool unbroken, BodyWriter<Sink> &body, std::pmr::memory_resource *memory)
+      : text_(text), unbroken_(unbroken), body_(body), groups_(body, unbroken, memory), grouping_(groups_) {}
 
   void heading(const HeadingMatch &heading) {
     grouping_.before_block();
@@ -39,7 +42,7 @@ class SpanBlocks {
     last_is_item_ = false;
   }
 
-  void paragraph(std::vector<Span> &lines) {
+  void paragraph(std::span<Span> lines) {
     const StrView view(text_);
     const auto [first, last] = trim_paragraph(lines, [&view](const Span &) -> const StrView & { return view; });
     if (first == last) return;
@@ -65,7 +68,7 @@ class SpanBlocks {
   void continue_item(Span more) { groups_.continue_item({text_, more}); }
   bool last_is_list_item() const { return last_is_item_; }
 
-  void table_row(const std::vector<Span> &cells) {
+  void table_row(std::span<const Span> cells) {
     grouping_.before_table_row();
     groups_.begin_row();
     for (const Span &cell : cells) groups_.add_cell({text_, cell});
@@ -94,7 +97,10 @@ class SpanLines {
  public:
   using Piece = Span;
 
-  explicit SpanLines(PyObject *text) : view_(text) { split_lines(text, lines_); }
+  SpanLines(PyObject *text, std::pmr::memory_resource *memory)
+      : view_(text), lines_(memory), pipes_(memory), header_(memory), cells_(memory) {
+    split_lines(text, lines_, pipes_);
+  }
 
   Py_ssize_t size() const { return static_cast<Py_ssize_t>(lines_.size()); }
   TextLine at(Py_ssize_t index) const {
@@ -102,20 +108,33 @@ class SpanLines {
     return {line, view_.strip(line)};
   }
 
-  bool is_fence(const TextLine &line) const { return view_.starts_with(line.trimmed, "```"); }
+  bool is_fence(const TextLine &line) const {
+    const Span &t = line.trimmed;
+    return t.size() >= 3 && view_[t.begin] == '`' && view_[t.begin + 1] == '`' && view_[t.begin + 2] == '`';
+  }
   static bool is_blank(const TextLine &line) { return line.trimmed.empty(); }
   bool is_indented(const TextLine &line) const { return !line.line.empty() && is_space(view_[line.line.begin]); }
   Span rstripped(const TextLine &line) const { return view_.rstrip(line.line); }
   static Span trimmed(const TextLine &line) { return line.trimmed; }
 
-  std::optional<HeadingMatch> heading(const TextLine &line) const { return match_heading(view_, line.line); }
-  std::optional<Span> list_item(const TextLine &line) const { return match_list_item(view_, line.line); }
+  // Most lines are told apart by their first character.
+  std::optional<HeadingMatch> heading(const TextLine &line) const {
+    if (line.trimmed.empty() || view_[line.trimmed.begin] != '#') return std::nullopt;
+    return match_heading(view_, line.line);
+  }
+  std::optional<Span> list_item(const TextLine &line) const {
+    if (line.trimmed.empty()) return std::nullopt;
+    const Py_UCS4 first = view_[line.trimmed.begin];
+    if (first < 0x80 && first != '-' && first != '*' && (first < '0' || first > '9')) return std::nullopt;
+    return match_list_item(view_, line.line);
+  }
 
   // A pipe row over a delimiter row starts a table; the header's cells are
   // kept for take_table.
   std::optional<Py_ssize_t> table(Py_ssize_t index) {
     const auto at = static_cast<std::size_t>(index);
-    if (at + 1 >= lines_.size() || !match_pipe_row(view_, lines_[at], header_)) return std::nullopt;
+    if (at + 1 >= lines_.size() || !pipes_[at] || !pipes_[at + 1]) return std::nullopt;
+    if (!match_pipe_row(view_, lines_[at], header_)) return std::nullopt;
     if (!match_pipe_row(view_, lines_[at + 1], cells_) || !is_delimiter_cells(view_, cells_)) return std::nullopt;
     return index;
   }
@@ -126,8 +145,8 @@ class SpanLines {
   std::optional<Py_ssize_t> take_table(Py_ssize_t index, Blocks &blocks) {
     blocks.table_row(header_);
     auto next = static_cast<std::size_t>(index) + 2;
-    while (next < lines_.size() && !view_.is_blank(lines_[next]) && match_pipe_row(view_, lines_[next], cells_) &&
-           !is_delimiter_cells(view_, cells_)) {
+    while (next < lines_.size() && pipes_[next] && !view_.is_blank(lines_[next]) &&
+           match_pipe_row(view_, lines_[next], cells_) && !is_delimiter_cells(view_, cells_)) {
       blocks.table_row(cells_);
       ++next;
     }
@@ -136,9 +155,10 @@ class SpanLines {
 
  private:
   StrView view_;
-  std::vector<Span> lines_;
-  std::vector<Span> header_;
-  std::vector<Span> cells_;
+  std::pmr::vector<Span> lines_;
+  std::pmr::vector<unsigned char> pipes_;  // whether each line holds a "|"
+  std::pmr::vector<Span> header_;
+  std::pmr::vector<Span> cells_;
 };
 
 }  // namespace
@@ -147,11 +167,14 @@ class SpanLines {
 // whole-text and last-resort text blocks of the step-by-step road never occur.
 template <LineSink Sink>
 void write_text_body(Borrowed text, BodyWriter<Sink> &body) {
-  SpanLines lines(text);
+  // The parse's lists live on the stack while they are small, as most are.
+  std::array<std::byte, 4096> stack;
+  std::pmr::monotonic_buffer_resource memory(stack.data(), stack.size());
+  SpanLines lines(text, &memory);
   // Where the lines go into a text whose line form is followed, knowing that
   // no piece breaks a line spares looking at every piece.
-  SpanBlocks<Sink> blocks(text, Sink::kFollowsLineForm && lines_are_unbroken(text), body);
-  LineParse(lines, blocks).run();
+  SpanBlocks<Sink> blocks(text, Sink::kFollowsLineForm && lines_are_unbroken(text), body, &memory);
+  LineParse(lines, blocks, &memory).run();
   blocks.finish();
 }
 

@@ -13,31 +13,41 @@ namespace line_breaks {
 
 using tavrin::Span;
 
-// The position of the next "\n" or "\r" from `pos`, or `size`.
+// The position of the next "\n" or "\r" from `pos`, or `size`. `pipe`
+// learns whether a "|" lies before it.
 template <typename Char>
-Py_ssize_t next_break(const Char *chars, Py_ssize_t pos, Py_ssize_t size) {
+Py_ssize_t next_break(const Char *chars, Py_ssize_t pos, Py_ssize_t size, bool &pipe) {
 #if TAVRIN_VECTOR_SCANS
   if constexpr (sizeof(Char) <= 2) {
     for (; pos + 16 <= size; pos += 16) {
       const __m128i bytes = tavrin::simd::sixteen_bytes(chars + pos);
-      if (const unsigned breaks = tavrin::simd::bits_equal(bytes, '\n') | tavrin::simd::bits_equal(bytes, '\r'))
+      const unsigned pipes = tavrin::simd::bits_equal(bytes, '|');
+      if (const unsigned breaks = tavrin::simd::bits_equal(bytes, '\n') | tavrin::simd::bits_equal(bytes, '\r')) {
+        pipe |= (pipes & ((breaks & (0u - breaks)) - 1)) != 0;
         return pos + tavrin::simd::lowest_set_bit(breaks);
+      }
+      pipe |= pipes != 0;
     }
   }
 #endif
-  while (pos < size && chars[pos] != '\n' && chars[pos] != '\r') ++pos;
+  for (; pos < size && chars[pos] != '\n' && chars[pos] != '\r'; ++pos) pipe |= chars[pos] == '|';
   return pos;
 }
 
-template <typename Char>
-void split(const Char *chars, Py_ssize_t size, std::vector<Span> &lines) {
+// The lines into `lines`, and into `pipes` whether each holds a "|".
+template <typename Char, class Lines, class Pipes>
+void split(const Char *chars, Py_ssize_t size, Lines &lines, Pipes &pipes) {
   Py_ssize_t start = 0;
-  for (Py_ssize_t pos = next_break(chars, 0, size); pos < size; pos = next_break(chars, start, size)) {
+  bool pipe = false;
+  for (Py_ssize_t pos = next_break(chars, 0, size, pipe); pos < size; pos = next_break(chars, start, size, pipe)) {
     lines.push_back({start, pos});
+    pipes.push_back(pipe);
+    pipe = false;
     if (chars[pos] == '\r' && pos + 1 < size && chars[pos + 1] == '\n') ++pos;
     start = pos + 1;
   }
   lines.push_back({start, size});
+  pipes.push_back(pipe);
 }
 
 // Does ASCII text hold a control character other than TAB, "\n" and "\r"
@@ -62,19 +72,20 @@ inline bool has_other_controls(const Py_UCS1 *chars, Py_ssize_t size) {
 
 }  // namespace line_breaks
 
-// The lines of `text`, an exact str, as spans into `lines` (which must be
-// empty); a final break ends the text with an empty line, and an empty text
-// is one empty line.
-inline void split_lines(tavrin::Borrowed str, std::vector<tavrin::Span> &lines) {
+// The lines of `text`, an exact str, as spans into `lines`, and into `pipes`
+// whether each holds a "|" (both must be empty); a final break ends the text
+// with an empty line, and an empty text is one empty line.
+template <class Lines, class Pipes>
+void split_lines(tavrin::Borrowed str, Lines &lines, Pipes &pipes) {
   PyObject *text = str.get();
   const Py_ssize_t size = PyUnicode_GET_LENGTH(text);
   switch (PyUnicode_KIND(text)) {
     case PyUnicode_1BYTE_KIND:
-      return line_breaks::split(PyUnicode_1BYTE_DATA(text), size, lines);
+      return line_breaks::split(PyUnicode_1BYTE_DATA(text), size, lines, pipes);
     case PyUnicode_2BYTE_KIND:
-      return line_breaks::split(PyUnicode_2BYTE_DATA(text), size, lines);
+      return line_breaks::split(PyUnicode_2BYTE_DATA(text), size, lines, pipes);
     default:
-      return line_breaks::split(PyUnicode_4BYTE_DATA(text), size, lines);
+      return line_breaks::split(PyUnicode_4BYTE_DATA(text), size, lines, pipes);
   }
 }
 

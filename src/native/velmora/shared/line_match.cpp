@@ -45,7 +45,7 @@ std::optional<Span> list_item_text(const StrView &line, Span stripped) {
 }
 
 // The pieces of line.split("|"), each stripped.
-void split_cells(const StrView &text, Span line, std::vector<Span> &cells) {
+void split_cells(const StrView &text, Span line, std::pmr::vector<Span> &cells) {
   cells.clear();
   Py_ssize_t start = line.begin;
   for (Py_ssize_t pipe = text.find('|', line); pipe >= 0; pipe = text.find('|', {start, line.end})) {
@@ -55,7 +55,7 @@ void split_cells(const StrView &text, Span line, std::vector<Span> &cells) {
   cells.push_back(text.strip({start, line.end}));
 }
 
-bool has_content(const StrView &line, const std::vector<Span> &cells, std::size_t first, std::size_t last) {
+bool has_content(const StrView &line, std::span<const Span> cells, std::size_t first, std::size_t last) {
   for (std::size_t i = first; i < last; ++i)
     if (!cells[i].empty() && !line.equals(cells[i], "-")) return true;
   return false;
@@ -87,7 +87,7 @@ std::optional<HeadingMatch> match_heading(const StrView &text, Span line) {
 
 std::optional<Span> match_list_item(const StrView &text, Span line) { return list_item_text(text, text.strip(line)); }
 
-bool match_pipe_row(const StrView &text, Span line, std::vector<Span> &cells) {
+bool match_pipe_row(const StrView &text, Span line, std::pmr::vector<Span> &cells) {
   if (text.find('|', line) < 0) return false;
   split_cells(text, line, cells);
   if (cells.size() < 2) return false;  // no "|" at all
@@ -96,7 +96,7 @@ bool match_pipe_row(const StrView &text, Span line, std::vector<Span> &cells) {
   return cells.size() >= 2 && has_content(text, cells, 0, cells.size());
 }
 
-bool is_delimiter_cells(const StrView &text, const std::vector<Span> &cells) {
+bool is_delimiter_cells(const StrView &text, std::span<const Span> cells) {
   if (cells.empty()) return false;
   for (const Span &cell : cells)
     if (!is_delimiter_text(text, text.strip(cell))) return false;

@@ -3,7 +3,9 @@
 // of answer text.
 #pragma once
 
+#include <memory_resource>
 #include <optional>
+#include <span>
 #include <vector>
 
 #include "binding/text.hpp"
@@ -26,12 +28,12 @@ std::optional<Span> match_list_item(const StrView &text, Span line);
 
 // The stripped cells of a pipe row (at least two), into `cells`; false when
 // the line is no usable row.
-bool match_pipe_row(const StrView &text, Span line, std::vector<Span> &cells);
+bool match_pipe_row(const StrView &text, Span line, std::pmr::vector<Span> &cells);
 
 // "^:?-{3,}:?$" on a stripped cell.
 bool is_delimiter_text(const StrView &cell, Span span);
 
 // Every cell, stripped, matches "^:?-{3,}:?$".
-bool is_delimiter_cells(const StrView &text, const std::vector<Span> &cells);
+bool is_delimiter_cells(const StrView &text, std::span<const Span> cells);
 
 }  // namespace velmora

@@ -9,7 +9,9 @@
 // display blocks straight away.
 #pragma once
 
+#include <memory_resource>
 #include <optional>
+#include <span>
 #include <utility>
 #include <vector>
 
@@ -39,7 +41,9 @@ class LineParse {
  public:
   using Piece = typename Lines::Piece;
 
-  LineParse(Lines &lines, Blocks &blocks) : lines_(lines), blocks_(blocks) {}
+  // The paragraph's lines are kept in `memory`.
+  LineParse(Lines &lines, Blocks &blocks, std::pmr::memory_resource *memory = std::pmr::get_default_resource())
+      : lines_(lines), blocks_(blocks), paragraph_(memory) {}
 
   void run() {
     std::optional<Py_ssize_t> index = 0;
@@ -92,13 +96,13 @@ class LineParse {
 
   void flush_paragraph() {
     if (paragraph_.empty()) return;
-    blocks_.paragraph(paragraph_);
+    blocks_.paragraph(std::span<Piece>(paragraph_));
     paragraph_.clear();
   }
 
   Lines &lines_;
   Blocks &blocks_;
-  std::vector<Piece> paragraph_;
+  std::pmr::vector<Piece> paragraph_;
   bool in_code_fence_ = false;
 };
 
@@ -107,7 +111,7 @@ class LineParse {
 // loses its leading whitespace and the last its trailing. Returns the lines
 // left, [first, last), empty when the paragraph is blank.
 template <class Piece, class ViewOf>
-std::pair<std::size_t, std::size_t> trim_paragraph(std::vector<Piece> &lines, ViewOf &&view_of) {
+std::pair<std::size_t, std::size_t> trim_paragraph(std::span<Piece> lines, ViewOf &&view_of) {
   std::size_t first = 0;
   std::size_t last = lines.size();
   while (first < last && view_of(lines[first]).is_blank(span_of(lines[first]))) ++first;

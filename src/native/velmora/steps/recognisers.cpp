@@ -88,7 +88,7 @@ Ref parse_markdown_list_item(PyObject *, Args args) {
 Ref parse_pipe_row(PyObject *, Args args) {
   PyObject *line = args[0];
   const StrView view(line);
-  std::vector<Span> cells;
+  std::pmr::vector<Span> cells;
   if (!match_pipe_row(view, view.all(), cells)) return none();
   Ref row = new_list(static_cast<Py_ssize_t>(cells.size()));
   for (std::size_t i = 0; i < cells.size(); ++i)

@@ -58,7 +58,7 @@ Ref join_pieces(std::span<const Piece> pieces, Py_UCS4 separator) {
 }
 
 // "\n".join(pieces).strip(), for pieces that are not all str: join raises.
-Ref python_paragraph_text(const std::vector<Piece> &pieces) {
+Ref python_paragraph_text(std::span<const Piece> pieces) {
   Ref items = new_list();
   for (const Piece &piece : pieces) {
     Ref item = piece.is_str() ? substring(piece.text.get(), piece.span) : piece.text;
@@ -68,7 +68,7 @@ Ref python_paragraph_text(const std::vector<Piece> &pieces) {
 }
 
 // "\n".join(pieces).strip()
-Ref paragraph_text(std::vector<Piece> &pieces) {
+Ref paragraph_text(std::span<Piece> pieces) {
   for (const Piece &piece : pieces)
     if (!piece.is_str()) return python_paragraph_text(pieces);
   const auto [first, last] = trim_paragraph(pieces, [](const Piece &piece) { return StrView(piece.text.get()); });
@@ -284,7 +284,7 @@ class IntermediateBlocks {
   void table(Ref block) { emit(block.get()); }
   void list_item(Ref block) { emit(block.get()); }
 
-  void paragraph(std::vector<Piece> &lines) {
+  void paragraph(std::span<Piece> lines) {
     Ref text = paragraph_text(lines);
     if (PyUnicode_GET_LENGTH(text.get()) > 0) emit(parsed_text_block(text.get()).get());
   }
@@ -344,7 +344,8 @@ std::optional<Py_ssize_t> StepLines::take_table(const Ref &pair, IntermediateBlo
 Ref normalize_text_lines(PyObject *, Args args) {
   PyObject *text = args[0];
   std::vector<Span> spans;
-  split_lines(text, spans);
+  std::vector<unsigned char> pipes;
+  split_lines(text, spans, pipes);
   Ref lines = new_list();
   for (const Span &span : spans) append(lines.get(), substring(text, span).get());
   return lines;
