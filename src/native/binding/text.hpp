@@ -345,29 +345,47 @@ class TextWriter {
   LineForm form_;
 };
 
-// Writes str(integer) for an exact int; the digits of one that fits a
-// machine word are made here, without a str in between.
-template <class Writer>
-void write_decimal(Writer &out, Borrowed integer) {
-  int overflow = 0;
-  const std::int64_t value = check_value(PyLong_AsLongLongAndOverflow(integer, &overflow));
-  if (overflow) {
-    Ref digits = to_str(integer);
-    out.write(digits.get());
-    return;
+// str(integer) of an int, made once to be written any number of times: the
+// digits of one that fits a machine word are made here, without a str in
+// between.
+class Decimal {
+ public:
+  explicit Decimal(std::int64_t value) { digits_of(value); }
+  explicit Decimal(Borrowed integer) {
+    int overflow = 0;
+    const std::int64_t value = check_value(PyLong_AsLongLongAndOverflow(integer, &overflow));
+    if (overflow) {
+      str_ = to_str(integer);
+    } else {
+      digits_of(value);
+    }
   }
+  Decimal(const Decimal &) = delete;
+  Decimal &operator=(const Decimal &) = delete;
+
+  template <class Writer>
+  void write_to(Writer &out) const {
+    if (str_) return out.write_unbroken(str_.get());
+    out.write_ascii(first_, digits_ + sizeof digits_ - first_);
+  }
+
+ private:
   // Filled from the end; the magnitude is taken as unsigned so that the
   // most negative value has one too.
-  char digits[24];
-  char *first = digits + sizeof digits;
-  std::uint64_t magnitude = value < 0 ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
-  do {
-    *--first = static_cast<char>('0' + magnitude % 10);
-    magnitude /= 10;
-  } while (magnitude);
-  if (value < 0) *--first = '-';
-  out.write_ascii(first, digits + sizeof digits - first);
-}
+  void digits_of(std::int64_t value) {
+    first_ = digits_ + sizeof digits_;
+    std::uint64_t magnitude = value < 0 ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
+    do {
+      *--first_ = static_cast<char>('0' + magnitude % 10);
+      magnitude /= 10;
+    } while (magnitude);
+    if (value < 0) *--first_ = '-';
+  }
+
+  char digits_[24];
+  char *first_ = digits_;
+  Ref str_;  // str() of an int beyond a machine word
+};
 
 // The pieces (each a str) joined without separator.
 Ref concat(std::initializer_list<PyObject *> pieces);

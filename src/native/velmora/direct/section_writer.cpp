@@ -37,11 +37,11 @@ bool add_links(const Self &self, JoinedLines &lines, PyObject *heading, PyObject
 }
 
 // The answer's body lines under the answer heading; false when there are none.
-bool add_answer_body(const Self &self, HeadedSink &answer_section, PyObject *index, PyObject *record,
+bool add_answer_body(const Self &self, HeadedSink &answer_section, const AnswerNumber &number, PyObject *record,
                      RecordReads &read) {
   if (!self.resolves_to_own(kAnswerBodyStep) || !PyDict_CheckExact(record)) {
     read.python_may_have_run();
-    Ref body = call(self, Step::format_answer_body, {index, record});
+    Ref body = call(self, Step::format_answer_body, {number.object(), record});
     return add_lines(answer_section, body.get());
   }
   const AnswerRecord answer(read);
@@ -61,18 +61,18 @@ bool add_answer_body(const Self &self, HeadedSink &answer_section, PyObject *ind
 
 }  // namespace
 
-void write_section(const Self &self, Borrowed index, Borrowed answer, Borrowed question, TextWriter &out) {
+void write_section(const Self &self, const AnswerNumber &number, Borrowed answer, Borrowed question, TextWriter &out) {
   Ref record = PyDict_Check(answer) ? Ref::new_reference(answer) : new_dict();
 
   JoinedLines lines(out);
   lines.begin_line();
   lines.write_unbroken(py_str<"## 第 ">());
-  write_decimal(lines, index);
+  number.digits().write_to(lines);
   lines.write_unbroken(py_str<" 题：">());
   if (question) {
     lines.write(question);
   } else {
-    write_fallback_question(lines, index);
+    write_fallback_question(lines, number.digits());
   }
 
   RecordReads read(record);
@@ -86,10 +86,10 @@ void write_section(const Self &self, Borrowed index, Borrowed answer, Borrowed q
   Ref summary = trimmed_text(summary_value.get());
   const bool has_summary = is_true(summary.get());
   HeadedSink answer_section(lines, py_str<"### 答案">());
-  if (!add_answer_body(self, answer_section, index, record.get(), read) && !has_summary) {
+  if (!add_answer_body(self, answer_section, number, record.get(), read) && !has_summary) {
     answer_section.begin_line();
     answer_section.write_unbroken(py_str<"第 ">());
-    write_decimal(answer_section, index);
+    number.digits().write_to(answer_section);
     answer_section.write_unbroken(py_str<" 题未获取到答案">());
   }
 

@@ -77,7 +77,7 @@ Ref question_at(PyObject *, Args args) {
     return expect_result(std::move(question), &PyUnicode_Type);
   }
   TextWriter title;
-  write_fallback_question(title, index);
+  write_fallback_question(title, Decimal(index));
   return title.finish();
 }
 

@@ -7,11 +7,32 @@
 
 namespace velmora {
 
+// The number of an answer: its index as the steps pass it, an int object
+// made only when a step called through self needs one, and its digits.
+class AnswerNumber {
+ public:
+  // The answer at `position` of the report, from 1.
+  explicit AnswerNumber(Py_ssize_t position) : position_(position), digits_(std::int64_t{position}) {}
+  // An index handed to a step, validated as an exact int.
+  explicit AnswerNumber(tavrin::Borrowed index) : object_(Ref::new_reference(index)), digits_(index) {}
+
+  PyObject *object() const {
+    if (!object_) object_ = tavrin::owned(PyLong_FromSsize_t(position_));
+    return object_.get();
+  }
+  const tavrin::Decimal &digits() const { return digits_; }
+
+ private:
+  Py_ssize_t position_ = 0;
+  mutable Ref object_;
+  tavrin::Decimal digits_;
+};
+
 // The title of an answer whose question is missing: "第 N 题".
 template <class Writer>
-void write_fallback_question(Writer &out, tavrin::Borrowed index) {
+void write_fallback_question(Writer &out, const tavrin::Decimal &number) {
   out.write_unbroken(tavrin::py_str<"第 ">());
-  tavrin::write_decimal(out, index);
+  number.write_to(out);
   out.write_unbroken(tavrin::py_str<" 题">());
 }
 

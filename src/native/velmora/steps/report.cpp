@@ -92,21 +92,22 @@ Ref format_data(PyObject *instance, Args args) {
   JoinedSections sections;
   Py_ssize_t position = 0;
   for_each(answers.get(), [&](PyObject *answer) {
-    Ref index = owned(PyLong_FromSsize_t(++position));
+    const AnswerNumber number(++position);
     // Both steps our own and the question a str: the section is written with
     // the question as the steps would pass it (the fallback title unmade).
     PyObject *own_question = nullptr;
     if (self.resolves_to_own(kSectionSteps) && own_question_at(questions.get(), position, &own_question)) {
-      sections.write([&](TextWriter &out) { write_section(self, index.get(), answer, own_question, out); });
+      sections.write([&](TextWriter &out) { write_section(self, number, answer, own_question, out); });
       return;
     }
-    Ref question = call(self, Step::question_at, {questions.get(), index.get()});
+    PyObject *index = number.object();
+    Ref question = call(self, Step::question_at, {questions.get(), index});
     if (!self.resolves_to_own(kSectionStep)) {
-      sections.add(call(self, Step::format_section, {index.get(), answer, question.get()}));
+      sections.add(call(self, Step::format_section, {index, answer, question.get()}));
       return;
     }
-    run_own_step(instance, Step::format_section, {index.get(), answer, question.get()}, [&](Args valid) {
-      sections.write([&](TextWriter &out) { write_section(self, valid[0], valid[1], valid[2], out); });
+    run_own_step(instance, Step::format_section, {index, answer, question.get()}, [&](Args valid) {
+      sections.write([&](TextWriter &out) { write_section(self, AnswerNumber(valid[0]), valid[1], valid[2], out); });
     });
   });
   TextWriter &joined = sections.finish();

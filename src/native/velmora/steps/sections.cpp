@@ -60,7 +60,7 @@ Ref format_section(PyObject *instance, Args args) {
   const Self self(instance);
   // Room for a short section from the start; a long one grows as it goes.
   TextWriter out(256);
-  write_section(self, args[0], args[1], args[2], out);
+  write_section(self, AnswerNumber(args[0]), args[1], args[2], out);
   return out.finish();
 }
 
