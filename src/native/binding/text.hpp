@@ -145,6 +145,21 @@ class LineForm {
       newlines_ = 0;
     }
   }
+  // A run of ASCII characters whose only control characters are "\n" (none
+  // of them whitespace, then, but " ").
+  void ascii_lines(const Py_UCS1 *chars, Py_ssize_t count, Py_ssize_t position) {
+    for (Py_ssize_t pos = 0; !changed();) {
+      const void *found = std::memchr(chars + pos, '\n', static_cast<std::size_t>(count - pos));
+      const Py_ssize_t end = found ? static_cast<const Py_UCS1 *>(found) - chars : count;
+      if (end > pos) {
+        after_space_ = chars[end - 1] == ' ';
+        newlines_ = 0;
+      }
+      if (!found) return;
+      newline(position + end);
+      pos = end + 1;
+    }
+  }
   void newline(Py_ssize_t position) {
     if (after_space_ || newlines_ == 2) {
       changed_at_ = position;
@@ -213,10 +228,10 @@ class TextWriter {
       // The common case, ASCII into the UCS-2 of a report with CJK headings:
       // the pass that widens it also finds any control character.
       const Py_UCS1 *chars = PyUnicode_1BYTE_DATA(str);
-      const bool controls = widen(chars + span.begin, static_cast<Py_UCS2 *>(data_) + length_, span.size());
+      const Controls controls = widen(chars + span.begin, static_cast<Py_UCS2 *>(data_) + length_, span.size());
       length_ += span.size();
       if (!following_ || form_.changed()) return;
-      if (!controls && PyUnicode_IS_ASCII(str)) return form_.unbroken(chars[span.end - 1]);
+      if (controls == Controls::none && PyUnicode_IS_ASCII(str)) return form_.unbroken(chars[span.end - 1]);
       return follow_written(start);
     }
     copy(str, span);
@@ -236,22 +251,32 @@ class TextWriter {
     PyUnicode_WRITE(kind_, data_, length_++, ch);
     if (following_ && !form_.changed()) form_.character(ch, length_ - 1);
   }
-  // Markers: a few printable ASCII characters (no line break), copied as a
-  // run.
+  // A run of ASCII characters: a marker, or pieces gathered into one.
   void write_ascii(const char *ascii, Py_ssize_t length) {
+    if (length == 0) return;
     if (!fits(length, 0x7F)) grow(length, 0x7F);
+    const auto *chars = reinterpret_cast<const Py_UCS1 *>(ascii);
+    const Py_ssize_t start = length_;
+    // Other storage kinds: the run's control characters are found apart.
+    Controls controls = Controls::others;
     switch (kind_) {
       case PyUnicode_1BYTE_KIND:
         std::memcpy(static_cast<Py_UCS1 *>(data_) + length_, ascii, static_cast<std::size_t>(length));
+        if (following_ && !has_ascii_control(chars, {0, length})) controls = Controls::none;
         break;
       case PyUnicode_2BYTE_KIND:
-        widen_ascii(static_cast<Py_UCS2 *>(data_) + length_, ascii, length);
+        controls = widen(chars, static_cast<Py_UCS2 *>(data_) + length_, length);
         break;
       default:
         widen_ascii(static_cast<Py_UCS4 *>(data_) + length_, ascii, length);
+        if (following_ && !has_ascii_control(chars, {0, length})) controls = Controls::none;
     }
     length_ += length;
-    if (following_ && !form_.changed()) form_.unbroken(static_cast<Py_UCS4>(ascii[length - 1]));
+    if (!following_ || form_.changed()) return;
+    if (controls == Controls::none) return form_.unbroken(chars[length - 1]);
+    // Lines gathered into one run: only their "\n" need following.
+    if (controls == Controls::newlines) return form_.ascii_lines(chars, length, start);
+    follow_written(start);
   }
   // Room for `length` more characters (a hint: writing more still works).
   void reserve(Py_ssize_t length) {
@@ -288,12 +313,17 @@ class TextWriter {
     }
     return start;
   }
-  // One-byte characters into two-byte storage; true when a control
-  // character (below 0x20) was among them. Eight or sixteen at a time where
-  // the build has the vector scans.
-  static bool widen(const Py_UCS1 *from, Py_UCS2 *to, Py_ssize_t length) {
+  // What a run of one-byte characters held: no control character, only
+  // "\n" among them, or others.
+  enum class Controls { none, newlines, others };
+
+  // One-byte characters into two-byte storage, telling which control
+  // characters (below 0x20) were among them. Eight or sixteen at a time
+  // where the build has the vector scans.
+  static Controls widen(const Py_UCS1 *from, Py_UCS2 *to, Py_ssize_t length) {
     Py_ssize_t i = 0;
     unsigned controls = 0;
+    unsigned newlines = 0;
 #if TAVRIN_VECTOR_SCANS
     const __m128i zero = _mm_setzero_si128();
     for (; i + 16 <= length; i += 16) {
@@ -301,19 +331,33 @@ class TextWriter {
       _mm_storeu_si128(reinterpret_cast<__m128i *>(to + i), _mm_unpacklo_epi8(bytes, zero));
       _mm_storeu_si128(reinterpret_cast<__m128i *>(to + i + 8), _mm_unpackhi_epi8(bytes, zero));
       controls |= simd::bits_below(bytes, 0x20);
+      newlines |= simd::bits_equal(bytes, '\n');
     }
-    if (i + 8 <= length) {
-      const __m128i bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(from + i));
-      _mm_storeu_si128(reinterpret_cast<__m128i *>(to + i), _mm_unpacklo_epi8(bytes, zero));
-      controls |= simd::bits_below(bytes, 0x20) & 0xFF;
-      i += 8;
+    // Eight at a time for the rest; the last eight may overlap those before.
+    if (length >= 8) {
+      for (;; i += 8) {
+        if (i + 8 > length) i = length - 8;
+        const __m128i bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(from + i));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(to + i), _mm_unpacklo_epi8(bytes, zero));
+        controls |= simd::bits_below(bytes, 0x20) & 0xFF;
+        newlines |= simd::bits_equal(bytes, '\n') & 0xFF;
+        if (i + 8 == length) return controls_of(controls, newlines);
+      }
     }
 #endif
     for (; i < length; ++i) {
       to[i] = from[i];
       controls |= from[i] < 0x20;
+      newlines |= from[i] == '\n';
     }
-    return controls != 0;
+    return controls_of(controls, newlines);
+  }
+  // `controls` and `newlines` as masks over the same characters, or (one by
+  // one) as flags: the newlines are controls, so others remain exactly when
+  // a mask of controls holds more than the newlines.
+  static Controls controls_of(unsigned controls, unsigned newlines) {
+    if (!controls) return Controls::none;
+    return (controls & ~newlines) ? Controls::others : Controls::newlines;
   }
   template <typename Char>
   static void widen_ascii(Char *to, const char *ascii, Py_ssize_t length) {

@@ -46,7 +46,9 @@ class BodyWriter {
   // the text's leading whitespace, so only its trailing whitespace goes.
   void heading(Py_ssize_t marker_length, Borrowed text, Span span, bool unbroken = false) {
     line();
-    write_ascii("######", marker_length);
+    // Room past the six marks, so that no read of the copy runs beyond it.
+    static constexpr char kMarks[] = "################";
+    write_ascii(kMarks, marker_length);
     const Span content = tavrin::StrView(text).rstrip(span);
     if (content.empty()) return;
     write_char(' ');

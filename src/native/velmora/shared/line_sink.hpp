@@ -6,7 +6,9 @@
 #pragma once
 
 #include <concepts>
+#include <cstring>
 #include <optional>
+#include <utility>
 
 #include "binding/text.hpp"
 
@@ -92,6 +94,9 @@ class JoinedLines {
   void add(PyObject *item);
   void reserve(Py_ssize_t length) { out_.reserve(length); }
   void raise_join_error() const;
+  // Starts the next line but leaves its "\n" to the caller: true when one
+  // is due.
+  bool begin_line_deferred() { return count_++ > 0; }
 
  private:
   tavrin::TextWriter &out_;
@@ -122,6 +127,10 @@ class HeadedSink {
     start();
     target_.add(item);
   }
+  bool begin_line_deferred() {
+    start();
+    return target_.begin_line_deferred();
+  }
   // Writes the heading now (a sub-section whose lines are yet to come).
   void start() {
     if (!started_) write_heading();
@@ -136,6 +145,77 @@ class HeadedSink {
   bool started_ = false;
 };
 
-static_assert(LineSink<ListSink> && LineSink<JoinedLines> && LineSink<HeadedSink>);
+// Gathers the pieces of a line that are ASCII into runs, each written into
+// `Sink` as one piece: short pieces (a link's label, a table's cells) cost
+// the sink one write per run instead of one per piece. finish() writes what
+// is pending.
+template <class Sink>
+class AsciiRuns {
+ public:
+  static constexpr bool kFollowsLineForm = Sink::kFollowsLineForm;
+  explicit AsciiRuns(Sink &sink) : sink_(sink) {}
+  AsciiRuns(const AsciiRuns &) = delete;
+  AsciiRuns &operator=(const AsciiRuns &) = delete;
+
+  // Where lines are joined with "\n" into one text, a line's "\n" joins the
+  // run too, once the run holds something (the sub-section's heading, if any,
+  // has been written by then).
+  void begin_line() {
+    if constexpr (requires { sink_.begin_line_deferred(); }) {
+      if (size_ > 0 && size_ < static_cast<Py_ssize_t>(sizeof run_)) {
+        if (sink_.begin_line_deferred()) run_[size_++] = '\n';
+        return;
+      }
+    }
+    flush();
+    sink_.begin_line();
+  }
+  void write(PyObject *str, Span span) {
+    if (PyUnicode_IS_ASCII(str) &&
+        gather(reinterpret_cast<const char *>(PyUnicode_1BYTE_DATA(str)) + span.begin, span.size()))
+      return;
+    flush();
+    sink_.write(str, span);
+  }
+  void write(PyObject *str) { write(str, {0, PyUnicode_GET_LENGTH(str)}); }
+  void write_unbroken(PyObject *str, Span span) { write(str, span); }
+  void write_unbroken(PyObject *str) { write(str); }
+  void write_ascii(const char *ascii, Py_ssize_t length) {
+    if (gather(ascii, length)) return;
+    flush();
+    sink_.write_ascii(ascii, length);
+  }
+  void write_char(Py_UCS4 ch) {
+    const char ascii = static_cast<char>(ch);
+    if (ch < 0x80 && gather(&ascii, 1)) return;
+    flush();
+    sink_.write_char(ch);
+  }
+  void add(PyObject *item) {
+    flush();
+    sink_.add(item);
+  }
+  void reserve(Py_ssize_t length) { sink_.reserve(length); }
+  void finish() { flush(); }
+
+ private:
+  bool gather(const char *ascii, Py_ssize_t length) {
+    if (length > static_cast<Py_ssize_t>(sizeof run_) - size_) return false;
+    std::memcpy(run_ + size_, ascii, static_cast<std::size_t>(length));
+    size_ += length;
+    return true;
+  }
+  void flush() {
+    if (size_ == 0) return;
+    const Py_ssize_t size = std::exchange(size_, 0);
+    sink_.write_ascii(run_, size);
+  }
+
+  Sink &sink_;
+  char run_[512];
+  Py_ssize_t size_ = 0;
+};
+
+static_assert(LineSink<ListSink> && LineSink<JoinedLines> && LineSink<HeadedSink> && LineSink<AsciiRuns<HeadedSink>>);
 
 }  // namespace velmora
