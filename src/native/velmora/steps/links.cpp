@@ -208,14 +208,17 @@ bool write_link_items(Borrowed raw_items, bool include_source, Sink &sink) {
   if (!PyList_Check(raw_items)) return true;
   // A list subclass may iterate in Python.
   bool plain = PyList_CheckExact(raw_items);
+  // A link's line is mostly short ASCII pieces: written as one run.
+  AsciiRuns<Sink> runs(sink);
   for_each(raw_items, [&](PyObject *item) {
     if (PyUnicode_Check(item)) {
       plain &= PyUnicode_CheckExact(item);
-      write_string_item(sink, item);
+      write_string_item(runs, item);
     } else if (PyDict_Check(item)) {
-      plain &= write_link_item(sink, item, include_source);
+      plain &= write_link_item(runs, item, include_source);
     }
   });
+  runs.finish();
   return plain;
 }
 
