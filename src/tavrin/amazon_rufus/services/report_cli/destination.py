@@ -91,8 +91,8 @@ class Destination:
         self.written += 1
         self._publishing = None
 
-    def finish_interrupted(self) -> int:
-        """After an interruption: count a rename it may have cut short, remove this run's
+    def finish_stopped(self) -> int:
+        """After a run stopped early: count a rename it may have cut short, remove this run's
         temporary files; how many could not be removed."""
         if self._publishing is not None:
             staged, before = self._publishing

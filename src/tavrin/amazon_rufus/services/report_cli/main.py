@@ -61,7 +61,8 @@ class _Run:
         self._destination = settings.destination
         self._console = console
         self._jobs = jobs
-        self._printed = 0
+        self._printed = 0  # reports delivered to standard output (empty ones too)
+        self._printed_any = False  # some report had text: the next one starts after a blank line
         self._tasks: dict[int, Task] = {}
 
     def execute(self) -> int:
@@ -146,17 +147,19 @@ class _Run:
             raise _OutputFailed from error
         self._printed += 1
 
-    _printed_any = False
-
     def _tally(self) -> str:
-        """How many reports were done, for the line that ends an interrupted run."""
+        """How many reports were done, for the line that ends a stopped run."""
         total = len(self._files)
         destination = self._destination
         if destination is None:
-            return f"{self._printed} of {total} reports printed"
-        left = destination.finish_interrupted()
-        after = "no partial file left" if not left else f"{left} temporary files could not be removed"
-        return f"{destination.written} of {total} reports written, {after}"
+            return f"{self._printed} of {_reports(total)} printed"
+        left = destination.finish_stopped()
+        after = "no partial file left" if not left else f"{left} temporary file{'s' * (left != 1)} could not be removed"
+        return f"{destination.written} of {_reports(total)} written, {after}"
+
+
+def _reports(count: int) -> str:
+    return f"{count} report{'s' * (count != 1)}"
 
 
 def _silence_stdout() -> None:
