@@ -116,7 +116,9 @@ def main() -> None:
     print(f"{'command':<28} {'seconds':>8} {'files/s':>8} {'MB/s':>7}")
     for jobs in dict.fromkeys([1, cpus]):
         seconds = time_command(paths, jobs, args.repeat)
-        print(f"{f'rufus-report -j {jobs} -o DIR':<28} {seconds:8.2f} {len(paths) / seconds:8.0f} {megabytes / seconds:7.1f}")
+        print(
+            f"{f'rufus-report -j {jobs} -o DIR':<28} {seconds:8.2f} {len(paths) / seconds:8.0f} {megabytes / seconds:7.1f}"
+        )
 
     spent = split_one_process(paths)
     total = sum(spent.values())

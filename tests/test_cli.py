@@ -240,7 +240,11 @@ def test_bad_files_do_not_stop_the_others(tmp_path: Path, output_dir: bool) -> N
 def test_output_dir_writes_one_report_per_input(tmp_path: Path) -> None:
     write_files(tmp_path, {"runs/a.json": payload("Tea?"), "runs/day.2.json": payload("Coffee?"), "e.json": b"{}"})
     result = run(tmp_path, "-o", "out/nested", "runs/a.json", "-", "runs/day.2.json", "e.json", stdin=payload("Milk?"))
-    assert (result.returncode, result.stdout, result.stderr.decode()) == (0, b"", f"rufus-report: e.json: {NO_ANSWERS}\n")
+    assert (result.returncode, result.stdout, result.stderr.decode()) == (
+        0,
+        b"",
+        f"rufus-report: e.json: {NO_ANSWERS}\n",
+    )
     out = tmp_path / "out" / "nested"
     assert {name: (out / name).read_bytes() for name in listing(out)} == {
         "a.md": report("Tea?"),
@@ -329,7 +333,10 @@ MANY = {f"run{number:02}.json": payload(f"Question {number}?") for number in ran
             "ro", {}, "cannot create files in the output directory: Read-only file system", id="read-only mount"
         ),
         pytest.param(
-            "ro/new", {}, "cannot create the output directory: Read-only file system", id="new folder on read-only mount"
+            "ro/new",
+            {},
+            "cannot create the output directory: Read-only file system",
+            id="new folder on read-only mount",
         ),
     ],
 )
@@ -461,7 +468,11 @@ def test_empty_reports_are_announced(
     "files, links, args, refused",
     [
         pytest.param(
-            {"col/x.md": payload("X?")}, {}, ["col/x.md"], [("col/x.md", "col/x.md", "col/x.md")], id="named like its report"
+            {"col/x.md": payload("X?")},
+            {},
+            ["col/x.md"],
+            [("col/x.md", "col/x.md", "col/x.md")],
+            id="named like its report",
         ),
         pytest.param(
             {"col/x.md": payload("X?")},
@@ -513,7 +524,9 @@ def test_an_input_is_never_written_over(
     request: pytest.FixtureRequest,
 ) -> None:
     if request.node.get_closest_marker("case_insensitive") and not case_insensitive(tmp_path):
-        pytest.skip("the temporary folder's file system tells names apart by case (none that does not can be mounted here)")
+        pytest.skip(
+            "the temporary folder's file system tells names apart by case (none that does not can be mounted here)"
+        )
     write_files(tmp_path, {**files, "other.json": payload("Other?")})
     (tmp_path / "col").mkdir(exist_ok=True)
     for name, how in links.items():

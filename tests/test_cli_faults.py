@@ -16,7 +16,7 @@ from pathlib import Path
 
 import pytest
 
-from test_cli import SCRIPT, listing, mount, mounted_tmpfs, read_only, run, write_files
+from test_cli import listing, mount, mounted_tmpfs, read_only, run, write_files
 
 pytestmark = pytest.mark.skipif(os.name != "posix", reason="signals and process groups as on POSIX")
 
@@ -26,6 +26,7 @@ NAMES = [f"run{number:03}.json" for number in range(100)]
 def saved_run(lines: int) -> bytes:
     """A payload whose report is 290 bytes a line: long enough to stop a batch in the middle."""
     return json.dumps({"answers": [{"text": "## Heading\n" + "- a list item of some length\n" * lines}] * 10}).encode()
+
 
 # main() under a start method chosen first, as a program embedding the command would run it.
 WITH_START_METHOD = """
@@ -69,7 +70,7 @@ def reports_on_disk(out: Path, new: bytes) -> int:
     one, and the new ones are those of the first inputs."""
     states = [(out / (Path(name).stem + ".md")).read_bytes() for name in NAMES]
     old = [f"old {name}\n".encode() for name in NAMES]
-    assert all(state in (before, new) for state, before in zip(states, old))
+    assert all(state in (before, new) for state, before in zip(states, old, strict=True))
     written = states.count(new)
     assert states[:written] == [new] * written
     return written

@@ -123,5 +123,10 @@ velmora.Velmora = Dying
     write_files(mixed_inputs, {"dies.json": json.dumps({"answers": ["die"]}).encode()})
     names = ["a.json", "dies.json", *sorted(name for name in MIXED_FILES if name.startswith("many/")), "b.json"]
     returncode, stdout, errors, files = outcome(mixed_inputs, "-j", "2", "-o", "out", *names)
-    assert (returncode, errors) == (2, ["rufus-report: dies.json: cannot render: the worker process was stopped by SIGKILL"])
-    assert files is not None and sorted(files) == sorted(Path(name).stem + ".md" for name in names if name != "dies.json")
+    assert (returncode, errors) == (
+        2,
+        ["rufus-report: dies.json: cannot render: the worker process was stopped by SIGKILL"],
+    )
+    assert files is not None and sorted(files) == sorted(
+        Path(name).stem + ".md" for name in names if name != "dies.json"
+    )

@@ -4,7 +4,9 @@ order: publish or print each report, say what went wrong, and count what was don
 from __future__ import annotations
 
 import os
+import signal
 import sys
+import threading
 from collections.abc import Sequence
 from typing import BinaryIO
 
@@ -48,10 +50,13 @@ def main(argv: Sequence[str] | None = None) -> int:
         # anyway. Writing files is batch work.
         jobs = usable_cpus() if destination is not None else 1
     settings = Settings(strict=arguments.strict, destination=destination)
+    on_ctrl_c = signal.getsignal(signal.SIGINT)
     try:
         return _Run(arguments.files, settings, console, jobs or usable_cpus()).execute()
     finally:
         console.close()
+        if signal.getsignal(signal.SIGINT) is not on_ctrl_c and _in_main_thread():
+            signal.signal(signal.SIGINT, on_ctrl_c)
 
 
 class _Run:
@@ -75,6 +80,7 @@ class _Run:
             assert destination is not None
             self._console.error(destination.label, str(error))
         except KeyboardInterrupt:
+            _stopping()
             self._console.say(f"interrupted: {self._tally()}")
             return EXIT_INTERRUPTED
         except _FolderFailed as error:
@@ -104,6 +110,7 @@ class _Run:
             for item in items:
                 self._deliver(item if isinstance(item, Outcome) else next(outcomes), out)
         except BaseException:
+            _stopping()
             if runner is not None:
                 runner.close(interrupted=True)
             raise
@@ -160,6 +167,16 @@ class _Run:
 
 def _reports(count: int) -> str:
     return f"{count} report{'s' * (count != 1)}"
+
+
+def _in_main_thread() -> bool:
+    return threading.current_thread() is threading.main_thread()
+
+
+def _stopping() -> None:
+    """A run that stops cleans up first: a second Ctrl-C must not cut that short."""
+    if _in_main_thread():
+        signal.signal(signal.SIGINT, signal.SIG_IGN)
 
 
 def _silence_stdout() -> None:

@@ -97,16 +97,17 @@ def _too_long(text: str) -> str | None:
 
 
 def _too_deep(text: str) -> str:
-    depth = deepest = where = 0
+    depth = deepest = deepest_at = 0
     for token in _TOKENS.finditer(text):
         kind = token[0]
         if kind in "[{":
             depth += 1
             if depth > deepest:
-                deepest, where = depth, token.start()
+                deepest, deepest_at = depth, token.start()
         elif kind in "]}":
             depth -= 1
-    return f"JSON nested too deeply to read: {deepest} levels of arrays and objects, the deepest at {_position(text, where)}"
+    where = _position(text, deepest_at)
+    return f"JSON nested too deeply to read: {deepest} levels of arrays and objects, the deepest at {where}"
 
 
 def json_kind(value: object) -> str:

@@ -203,6 +203,7 @@ class _Helpers:
         for helper, before in zip(
             (getattr(forkserver, "_forkserver", None), getattr(resource_tracker, "_resource_tracker", None)),
             self._before,
+            strict=True,
         ):
             if helper is not None and before is None and hasattr(helper, "_stop"):
                 with contextlib.suppress(Exception):
