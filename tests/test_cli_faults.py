@@ -149,7 +149,10 @@ def test_faults_mid_batch_lose_nothing(inputs: tuple[Path, bytes], tmp_path: Pat
                 time.sleep(0.01)
         else:
             reason = "No space left on device" if fault == "disk full" else "Read-only file system"
-            left = f"{len(leftovers)} temporary files could not be removed" if leftovers else "no partial file left"
+            count = len(leftovers)
+            left = (
+                f"{count} temporary file{'s' * (count != 1)} could not be removed" if count else "no partial file left"
+            )
             assert process.returncode == 2
             assert re.fullmatch(
                 rf"rufus-report: {re.escape(str(out))}: cannot write {re.escape(str(out))}/run\d{{3}}\.md: {reason}; "

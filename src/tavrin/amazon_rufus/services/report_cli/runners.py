@@ -44,6 +44,9 @@ class WorkerProcesses:
         self._settings = settings
         self._context = multiprocessing.get_context()
         self._helpers = _Helpers()
+        # Every worker started and not yet joined; a Ctrl-C between two statements must not
+        # leave one out, or it would outlive the command.
+        self._workers: list[_Worker] = []
         self._idle: list[_Worker] = []
         self._busy: dict[_Worker, Task] = {}
         try:
@@ -60,14 +63,16 @@ class WorkerProcesses:
         # gone (killed outright), and ends.
         inherited = []
         if self._context.get_start_method() == "fork":
-            inherited = [worker.connection.fileno() for worker in [*self._idle, *self._busy]] + [ours.fileno()]
+            inherited = [worker.connection.fileno() for worker in self._workers] + [ours.fileno()]
         process = self._context.Process(target=_serve, args=(theirs, self._settings, inherited), daemon=True)
         # Ctrl-C reaches every process of the terminal's group; the main process alone
         # handles it. A worker (and a fork server) starts with it held back, then ignores it.
         with _sigint_held():
             process.start()
+            worker = _Worker(process, ours)
+            self._workers.append(worker)
         theirs.close()
-        return _Worker(process, ours)
+        return worker
 
     def outcomes(self, tasks: Sequence[Task]) -> Iterator[Outcome]:
         finished: dict[int, Outcome] = {}
@@ -82,13 +87,13 @@ class WorkerProcesses:
             yield finished.pop(task.index)
 
     def _send(self, worker: _Worker, task: Task) -> None:
+        self._busy[worker] = task
         try:
             worker.connection.send(task)
         except OSError:  # it died while idle: another takes the task
+            del self._busy[worker]
             self._retire(worker)
-            worker = self._start()
-            worker.connection.send(task)
-        self._busy[worker] = task
+            self._send(self._start(), task)
 
     def _receive(self) -> Iterator[Outcome]:
         by_handle: dict[Any, _Worker] = {}
@@ -99,35 +104,35 @@ class WorkerProcesses:
             worker = by_handle[handle]
             if worker not in self._busy:
                 continue  # both its handles were ready
-            task = self._busy.pop(worker)
             try:
                 outcome = worker.connection.recv()
             except (EOFError, OSError):
+                task = self._busy.pop(worker)
                 yield Outcome(task.index, error=f"cannot render: {self._retire(worker)}")
                 self._idle.append(self._start())
                 continue
+            del self._busy[worker]
             self._idle.append(worker)
             yield outcome
 
     def close(self, interrupted: bool = False) -> None:
-        workers = self._idle + list(self._busy)
-        for worker in workers:
+        for worker in self._workers:
             if interrupted:
                 worker.process.terminate()
             else:
                 with contextlib.suppress(OSError):
                     worker.connection.send(None)
-        for worker in workers:
-            worker.process.join()
-            worker.connection.close()
+        while self._workers:
+            self._retire(self._workers[-1])
         self._idle, self._busy = [], {}
+        # Only once no worker holds the helpers' pipes can they end.
         self._helpers.stop()
 
-    @staticmethod
-    def _retire(worker: _Worker) -> str:
-        """Wait for a worker that has stopped; how it stopped."""
-        worker.connection.close()
+    def _retire(self, worker: _Worker) -> str:
+        """Wait for a worker that has stopped, or was told to; how it stopped."""
         worker.process.join()
+        worker.connection.close()
+        self._workers.remove(worker)
         return _how_it_stopped(worker.process.exitcode)
 
 
