@@ -109,12 +109,12 @@ class _Run:
             outcomes = runner.outcomes(tasks)
             for item in items:
                 self._deliver(item if isinstance(item, Outcome) else next(outcomes), out)
+            runner.close()
         except BaseException:
             _stopping()
             if runner is not None:
                 runner.close(interrupted=True)
             raise
-        runner.close()
 
     def _deliver(self, outcome: Outcome, out: BinaryIO | None) -> None:
         name = label(self._files[outcome.index])
