@@ -27,7 +27,9 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).parent))
 
 import bench  # noqa: E402  (the workload generators)
-from tavrin.amazon_rufus.services import report_cli  # noqa: E402
+from tavrin.amazon_rufus.services.report_cli import payloads, rendering, runners  # noqa: E402
+from tavrin.amazon_rufus.services.report_cli.destination import Destination  # noqa: E402
+from tavrin.amazon_rufus.services.velmora import Velmora  # noqa: E402
 
 # Part of the folder's name for its runs: a change to saved_run() makes new ones.
 GENERATOR_VERSION = 2
@@ -81,17 +83,18 @@ def time_command(paths: list[Path], jobs: int, repeat: int) -> float:
 
 def split_one_process(paths: list[Path]) -> dict[str, float]:
     """Seconds spent, in this process, on each part of the work for every run."""
-    renderer = report_cli.Renderer()
+    velmora = Velmora()
     spent = {"reading and parsing": 0.0, "formatting": 0.0, "writing": 0.0}
     with tempfile.TemporaryDirectory() as out:
-        mode = 0o644
+        destination = Destination(Path(out))
         for path in paths:
             started = time.perf_counter()
-            payload = renderer._parse(renderer._decode(report_cli.read_file(str(path))))
+            payload = payloads.load_payload(rendering.read_file(str(path)))
             parsed = time.perf_counter()
-            report = report_cli._encode(renderer._velmora.format_data(payload))
+            report = payloads.encode_report(velmora.format_data(payload))
             formatted = time.perf_counter()
-            report_cli.write_atomically(Path(out) / (path.stem + ".md"), report, mode)
+            target = destination.target(path.stem + ".md")
+            destination.publish(destination.stage(target, report), target)
             written = time.perf_counter()
             spent["reading and parsing"] += parsed - started
             spent["formatting"] += formatted - parsed
@@ -108,12 +111,14 @@ def main() -> None:
 
     paths = generate(args.dir, args.runs)
     megabytes = sum(path.stat().st_size for path in paths) / 1e6
-    cpus = report_cli.usable_cpus()
+    cpus = runners.usable_cpus()
     print(f"{len(paths)} saved runs, {megabytes:.1f} MB of JSON, {cpus} usable CPUs")
     print(f"{'command':<28} {'seconds':>8} {'files/s':>8} {'MB/s':>7}")
     for jobs in dict.fromkeys([1, cpus]):
         seconds = time_command(paths, jobs, args.repeat)
-        print(f"{f'rufus-report -j {jobs} -o DIR':<28} {seconds:8.2f} {len(paths) / seconds:8.0f} {megabytes / seconds:7.1f}")
+        print(
+            f"{f'rufus-report -j {jobs} -o DIR':<28} {seconds:8.2f} {len(paths) / seconds:8.0f} {megabytes / seconds:7.1f}"
+        )
 
     spent = split_one_process(paths)
     total = sum(spent.values())

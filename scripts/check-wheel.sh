@@ -2,10 +2,17 @@
 # Builds a wheel into build/wheelhouse the way an installer would (isolated
 # build, backend from the package index), installs only that wheel and the test
 # tools into a fresh build/wheel-venv, and runs the whole test suite against the
-# installed package.
-# Usage: scripts/check-wheel.sh [pytest arguments, e.g. -k links or tests/test_cli.py]
+# installed package. With --wheel, a wheel built elsewhere (scripts/build-manylinux.sh)
+# is installed and tested instead, and nothing is built.
+# Usage: scripts/check-wheel.sh [--wheel FILE] [pytest arguments, e.g. -k links or tests/test_cli.py]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+given=
+if [ "${1:-}" = --wheel ]; then
+  [ $# -ge 2 ] && [ -f "$2" ] || { echo "error: --wheel needs a wheel file" >&2; exit 2; }
+  given=$(realpath "$2")
+  shift 2
+fi
 cd "$root"
 . scripts/find-python.sh
 . scripts/lib/timing.sh
@@ -20,13 +27,17 @@ state=build/wheel-tests
 
 python=$(find_python)
 
-phase build
-echo "a wheel, built with $python"
-# Every run builds from scratch: nothing of an earlier build ends up in the wheel.
-rm -rf "$cmake_dir"
-rm -f "$wheelhouse"/tavrin_rufus_native-*.whl
-"$python" -m pip --disable-pip-version-check wheel . --no-deps -w "$wheelhouse" -C build-dir="$cmake_dir"
-wheel=$(ls "$wheelhouse"/tavrin_rufus_native-*.whl)
+if [ -n "$given" ]; then
+  wheel=$given
+else
+  phase build
+  echo "a wheel, built with $python"
+  # Every run builds from scratch: nothing of an earlier build ends up in the wheel.
+  rm -rf "$cmake_dir"
+  rm -f "$wheelhouse"/tavrin_rufus_native-*.whl
+  "$python" -m pip --disable-pip-version-check wheel . --no-deps -w "$wheelhouse" -C build-dir="$cmake_dir"
+  wheel=$(ls "$wheelhouse"/tavrin_rufus_native-*.whl)
+fi
 bytes=$(wc -c <"$wheel" | tr -d ' ')
 echo "wheel: $(basename "$wheel") ($bytes bytes, $(( (bytes + 1023) / 1024 )) KiB)"
 

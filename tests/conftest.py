@@ -4,7 +4,12 @@ import sys
 
 import pytest
 
-sys.path.insert(0, os.path.dirname(__file__))
+HERE = os.path.dirname(os.path.abspath(__file__))
+# The toolkit's tavrin.amazon.scraping.scraper, which tavrin.amazon.scraper imports, is not part of
+# this distribution: a stand-in serves the tests, in this process and in every interpreter they start.
+STAND_IN = os.path.join(HERE, "toolkit_stand_in")
+sys.path[:0] = [HERE, STAND_IN]
+os.environ["PYTHONPATH"] = os.pathsep.join(filter(None, [STAND_IN, os.environ.get("PYTHONPATH")]))
 
 import profiles  # noqa: E402,F401  (registers and loads the Hypothesis profiles)
 from support import Forwarding  # noqa: E402

@@ -2,13 +2,16 @@
 
 from __future__ import annotations
 
+import codecs
+import contextlib
 import json
 import os
 import stat
 import subprocess
 import sys
+import time
 import tomllib
-from collections.abc import Sequence
+from collections.abc import Iterator, Sequence
 from pathlib import Path
 
 import pytest
@@ -104,7 +107,32 @@ GOOD = {"a.json": payload("Tea?"), "b.json": payload("Coffee?"), "empty.json": b
 def test_prints_reports(tmp_path: Path, args: list[str], stdin: bytes, expected: bytes) -> None:
     write_files(tmp_path, GOOD)
     result = run(tmp_path, *args, stdin=stdin)
-    assert (result.returncode, result.stdout, result.stderr) == (0, expected, b"")
+    empty = [f"rufus-report: empty.json: {NO_ANSWERS}"] * args.count("empty.json")
+    assert (result.returncode, result.stdout, result.stderr.decode().splitlines()) == (0, expected, empty)
+
+
+NO_ANSWERS = 'empty report: no "answers" in the payload'
+TEXT = '{"questions": ["Thé? 茶"], "answers": [null]}'
+
+
+@pytest.mark.parametrize(
+    "data",
+    [
+        pytest.param(TEXT.encode("utf-8-sig"), id="UTF-8 with BOM"),
+        pytest.param(TEXT.encode("utf-16"), id="UTF-16 with BOM (PowerShell 5.1)"),
+        pytest.param(codecs.BOM_UTF16_BE + TEXT.encode("utf-16-be"), id="UTF-16BE with BOM"),
+        pytest.param(TEXT.encode("utf-16-le"), id="UTF-16LE without BOM"),
+        pytest.param(TEXT.encode("utf-32"), id="UTF-32 with BOM"),
+        pytest.param(codecs.BOM_UTF32_BE + TEXT.encode("utf-32-be"), id="UTF-32BE with BOM"),
+    ],
+)
+def test_encodings_give_the_report_of_utf8(tmp_path: Path, data: bytes) -> None:
+    write_files(tmp_path, {"plain.json": TEXT.encode(), "other.json": data})
+    expected = run(tmp_path, "plain.json")
+    assert (expected.returncode, expected.stdout) == (0, report("Thé? 茶"))
+    for args, stdin in ((["other.json"], b""), (["-"], data)):
+        result = run(tmp_path, *args, stdin=stdin)
+        assert (result.returncode, result.stdout, result.stderr) == (0, expected.stdout, b"")
 
 
 DEEP = b"[" * 200_000 + b"]" * 200_000
@@ -130,7 +158,36 @@ DEEP = b"[" * 200_000 + b"]" * 200_000
         pytest.param(b"1.5", "the JSON document is a number, not an object", id="number"),
         pytest.param(b"false", "the JSON document is false, not an object", id="false"),
         pytest.param(b"null", "the JSON document is null, not an object", id="null"),
-        pytest.param(DEEP, "cannot read JSON nested this deeply", id="deep nesting"),
+        pytest.param(
+            DEEP,
+            "JSON nested too deeply to read: 200000 levels of arrays and objects, the deepest at line 1, column 200000",
+            id="deep nesting",
+        ),
+        pytest.param(
+            b'{"answers": [\n  {"text": "[x]"},\n  ' + b"[" * 200_000 + b"]" * 200_000 + b"]}",
+            "JSON nested too deeply to read: 200002 levels of arrays and objects, the deepest at line 3, column 200002",
+            id="deep nesting after strings holding brackets",
+        ),
+        pytest.param(
+            b'{"answers": [],\n "n": ' + b"7" * 5000 + b', "s": "' + b"1" * 5000 + b'"}',
+            "a number too long to read at line 2, column 7: 5000 digits, at most 4300 are read",
+            id="number too long",
+        ),
+        pytest.param(
+            '{"a": "é"}'.encode("utf-16")[:-1],
+            "invalid UTF-16LE at byte offset 20 (truncated data)",
+            id="UTF-16 cut short",
+        ),
+        pytest.param(
+            codecs.BOM_UTF16_BE + '{"a": "'.encode("utf-16-be") + b"\xdc\x00" + '"}'.encode("utf-16-be"),
+            "invalid UTF-16BE at byte offset 16 (illegal encoding)",
+            id="UTF-16 lone low surrogate",
+        ),
+        pytest.param(
+            codecs.BOM_UTF32_LE + b"{\0\0\0" + b"\0\0\x11\0" + b"}\0\0\0",
+            "invalid UTF-32LE at byte offset 8 (code point not in range(0x110000))",
+            id="UTF-32 beyond Unicode",
+        ),
         pytest.param(
             b'{"answers": ["explode"]}',
             "cannot format the report: TypeError: cannot format this answer at all",
@@ -183,7 +240,11 @@ def test_bad_files_do_not_stop_the_others(tmp_path: Path, output_dir: bool) -> N
 def test_output_dir_writes_one_report_per_input(tmp_path: Path) -> None:
     write_files(tmp_path, {"runs/a.json": payload("Tea?"), "runs/day.2.json": payload("Coffee?"), "e.json": b"{}"})
     result = run(tmp_path, "-o", "out/nested", "runs/a.json", "-", "runs/day.2.json", "e.json", stdin=payload("Milk?"))
-    assert (result.returncode, result.stdout, result.stderr) == (0, b"", b"")
+    assert (result.returncode, result.stdout, result.stderr.decode()) == (
+        0,
+        b"",
+        f"rufus-report: e.json: {NO_ANSWERS}\n",
+    )
     out = tmp_path / "out" / "nested"
     assert {name: (out / name).read_bytes() for name in listing(out)} == {
         "a.md": report("Tea?"),
@@ -217,28 +278,81 @@ def test_output_dir_refuses_a_second_input_with_the_same_name(tmp_path: Path) ->
     assert (tmp_path / "out" / "a.md").read_bytes() == report("Tea?")
 
 
+def test_output_dir_a_target_that_is_a_directory_fails_alone(tmp_path: Path) -> None:
+    write_files(tmp_path, {"a.json": payload("Tea?"), "b.json": payload("Coffee?"), "out/a.md/keep": b""})
+    result = run(tmp_path, "-o", "out", "a.json", "b.json")
+    assert result.returncode == 2
+    assert result.stderr.decode() == f"rufus-report: a.json: cannot write {Path('out', 'a.md')}: Is a directory\n"
+    assert listing(tmp_path / "out") == ["a.md", "b.md"]  # and no temporary file
+    assert listing(tmp_path / "out" / "a.md") == ["keep"]
+
+
+@contextlib.contextmanager
+def mounted_tmpfs(path: Path, size: str) -> Iterator[Path]:
+    """A small file system of its own at `path`, unmounted however the test ends."""
+    if getattr(os, "geteuid", lambda: -1)() != 0 or sys.platform != "linux":
+        pytest.skip("mounting a file system needs root on Linux")
+    path.mkdir(parents=True, exist_ok=True)
+    mounted = mount("-t", "tmpfs", "-o", f"size={size}", "tmpfs", str(path))
+    if mounted.returncode != 0:
+        pytest.skip(f"cannot mount a tmpfs here: {mounted.stderr.strip()}")
+    try:
+        yield path
+    finally:
+        if subprocess.run(["umount", str(path)], capture_output=True, env=PLAIN_ENV).returncode != 0:
+            subprocess.run(["umount", "-l", str(path)], capture_output=True, env=PLAIN_ENV)
+
+
+# mount(8) runs without the sanitizer runtime that a sanitizer run preloads into every program.
+PLAIN_ENV = {name: value for name, value in os.environ.items() if name != "LD_PRELOAD"}
+
+
+def mount(*args: str) -> subprocess.CompletedProcess[str]:
+    return subprocess.run(["mount", *args], capture_output=True, text=True, env=PLAIN_ENV)
+
+
+def read_only(path: Path) -> None:
+    """Remount `path` read-only, as soon as no file on it is open for writing."""
+    deadline = time.monotonic() + 30
+    while (done := mount("-o", "remount,ro", str(path))).returncode != 0:
+        assert time.monotonic() < deadline, done.stderr
+        time.sleep(0.001)
+
+
+MANY = {f"run{number:02}.json": payload(f"Question {number}?") for number in range(12)}
+
+
 @pytest.mark.parametrize(
-    "setup, message",
+    "output_dir, setup, message",
     [
+        pytest.param("out", {"out": b"a file"}, "cannot create the output directory: File exists", id="a file"),
         pytest.param(
-            {"out": b"a file"}, "rufus-report: out: cannot create the output directory: File exists", id="dir is a file"
+            "run00.json/out", {}, "cannot create the output directory: Not a directory", id="under a regular file"
         ),
         pytest.param(
-            {"out/a.md/keep": b""},
-            f"rufus-report: a.json: cannot write {Path('out', 'a.md')}: Is a directory",
-            id="target is a directory",
+            "ro", {}, "cannot create files in the output directory: Read-only file system", id="read-only mount"
+        ),
+        pytest.param(
+            "ro/new",
+            {},
+            "cannot create the output directory: Read-only file system",
+            id="new folder on read-only mount",
         ),
     ],
 )
-def test_output_dir_write_failures_leave_no_temporary_file(
-    tmp_path: Path, setup: dict[str, bytes], message: str
+def test_a_destination_that_cannot_take_files_is_refused_before_anything_is_rendered(
+    tmp_path: Path, output_dir: str, setup: dict[str, bytes], message: str
 ) -> None:
-    write_files(tmp_path, {"a.json": payload("Tea?"), **setup})
-    before = sorted(str(path.relative_to(tmp_path)) for path in tmp_path.rglob("*"))
-    result = run(tmp_path, "-o", "out", "a.json")
-    assert result.returncode == 2
-    assert result.stderr.decode() == message + "\n"
-    assert sorted(str(path.relative_to(tmp_path)) for path in tmp_path.rglob("*")) == before
+    write_files(tmp_path, {**MANY, "bad.json": b"{", **setup})
+    with contextlib.ExitStack() as stack:
+        if output_dir.startswith("ro"):
+            stack.enter_context(mounted_tmpfs(tmp_path / "ro", "1m"))
+            read_only(tmp_path / "ro")
+        before = sorted(str(path.relative_to(tmp_path)) for path in tmp_path.rglob("*"))
+        result = run(tmp_path, "-o", output_dir, *MANY, "bad.json", "-", stdin=payload("Milk?"))
+        # One line, and nothing about bad.json: no input was read.
+        assert (result.returncode, result.stderr.decode()) == (2, f"rufus-report: {output_dir}: {message}\n")
+        assert sorted(str(path.relative_to(tmp_path)) for path in tmp_path.rglob("*")) == before
 
 
 def run_with_terminal_stderr(cwd: Path, args: Sequence[str]) -> bytes:
@@ -321,3 +435,135 @@ def test_no_input_is_a_usage_error(tmp_path: Path) -> None:
     result = run(tmp_path)
     assert result.returncode == 2
     assert result.stderr.decode().startswith("usage: rufus-report")
+
+
+@pytest.mark.parametrize(
+    "content, reason",
+    [
+        pytest.param(b"{}", NO_ANSWERS, id="empty object"),
+        pytest.param(b'{"answer": [null]}', NO_ANSWERS, id="misspelt key"),
+        pytest.param(b'{"answers": {"0": null}}', 'empty report: "answers" is an object, not a list', id="object"),
+        pytest.param(b'{"answers": null}', 'empty report: "answers" is null, not a list', id="null"),
+        pytest.param(b'{"answers": []}', 'empty report: "answers" is an empty list', id="no answers"),
+    ],
+)
+@pytest.mark.parametrize("strict", [False, True], ids=["", "strict"])
+@pytest.mark.parametrize("output_dir", [False, True], ids=["print", "output dir"])
+def test_empty_reports_are_announced(
+    tmp_path: Path, content: bytes, reason: str, strict: bool, output_dir: bool
+) -> None:
+    write_files(tmp_path, {"a.json": payload("Tea?"), "e.json": content, "out/e.md": b"old e"})
+    options = [*(["--strict"] if strict else []), *(["-o", "out"] if output_dir else [])]
+    result = run(tmp_path, *options, "e.json", "a.json")
+    assert (result.returncode, result.stderr.decode()) == (2 if strict else 0, f"rufus-report: e.json: {reason}\n")
+    if output_dir:
+        # Strict: a failure, so the previous report stays; else the empty report replaces it.
+        assert (tmp_path / "out" / "e.md").read_bytes() == (b"old e" if strict else b"")
+        assert (tmp_path / "out" / "a.md").read_bytes() == report("Tea?")
+    else:
+        assert result.stdout == report("Tea?")
+
+
+@pytest.mark.parametrize(
+    "files, links, args, refused",
+    [
+        pytest.param(
+            {"col/x.md": payload("X?")},
+            {},
+            ["col/x.md"],
+            [("col/x.md", "col/x.md", "col/x.md")],
+            id="named like its report",
+        ),
+        pytest.param(
+            {"col/x.md": payload("X?")},
+            {},
+            ["./col/../col/x.md"],
+            [("./col/../col/x.md", "col/x.md", "./col/../col/x.md")],
+            id="through ..",
+        ),
+        pytest.param(
+            {"data/x.json": payload("X?")},
+            {"col/x.md": "symlink:../data/x.json"},
+            ["col/x.md"],
+            [("col/x.md", "col/x.md", "col/x.md")],
+            id="symbolic link named like its report",
+        ),
+        pytest.param(
+            {"data/x.json": payload("X?")},
+            {"col/x.md": "hardlink:data/x.json"},
+            ["data/x.json"],
+            [("data/x.json", "col/x.md", "data/x.json")],
+            id="report is a hard link to it",
+        ),
+        pytest.param(
+            {"col/y.json": payload("Y?"), "col/y.md": payload("Old Y?")},
+            {},
+            ["col/y.json", "col/y.md"],
+            [("col/y.json", "col/y.md", "col/y.md"), ("col/y.md", "col/y.md", "col/y.md")],
+            id="report of one input is another input",
+        ),
+        pytest.param(
+            {"col/stdin.md": payload("Piped?")}, {}, ["-"], [("<stdin>", "col/stdin.md", "<stdin>")], id="stdin from it"
+        ),
+        pytest.param(
+            {"col/X.md": payload("X?"), "data/x.json": payload("Lower x?")},
+            {},
+            ["col/X.md", "data/x.json"],
+            [("data/x.json", "col/x.md", "col/X.md")],
+            id="case-insensitive file system",
+            marks=pytest.mark.case_insensitive,
+        ),
+    ],
+)
+def test_an_input_is_never_written_over(
+    tmp_path: Path,
+    files: dict[str, bytes],
+    links: dict[str, str],
+    args: list[str],
+    refused: list[tuple[str, str, str]],
+    request: pytest.FixtureRequest,
+) -> None:
+    if request.node.get_closest_marker("case_insensitive") and not case_insensitive(tmp_path):
+        pytest.skip(
+            "the temporary folder's file system tells names apart by case (none that does not can be mounted here)"
+        )
+    write_files(tmp_path, {**files, "other.json": payload("Other?")})
+    (tmp_path / "col").mkdir(exist_ok=True)
+    for name, how in links.items():
+        kind, source = how.split(":")
+        if kind == "symlink":
+            os.symlink(source, tmp_path / name)
+        else:
+            os.link(tmp_path / source, tmp_path / name)
+    inputs = {path: unchanged(path) for path in (tmp_path / "col").iterdir()}
+    stdin = tmp_path / "col" / "stdin.md"
+    with open(stdin if stdin.exists() else os.devnull, "rb") as source:
+        result = subprocess.run(
+            [str(SCRIPT), "-o", "col", *args, "other.json"], stdin=source, capture_output=True, cwd=tmp_path, timeout=60
+        )
+    assert result.returncode == 2
+    assert result.stderr.decode().splitlines() == [
+        f"rufus-report: {name}: not written: {Path(target)} is the input {input_name}"
+        for name, target, input_name in refused
+    ]
+    # Nothing of those inputs was touched (not even replaced by an equal file); the other input went on.
+    assert {path: unchanged(path) for path in inputs} == inputs
+    assert listing(tmp_path / "col") == sorted([*(path.name for path in inputs), "other.md"])
+    assert (tmp_path / "col" / "other.md").read_bytes() == report("Other?")
+
+
+def unchanged(path: Path) -> tuple:
+    """What writing over a file, or replacing it by an equal one, would change (reading it changes
+    only its access time)."""
+    status = path.lstat()
+    fields = (status.st_dev, status.st_ino, status.st_mode, status.st_nlink, status.st_mtime_ns, status.st_ctime_ns)
+    return path.read_bytes(), fields
+
+
+def case_insensitive(directory: Path) -> bool:
+    probe = directory / "Case.probe"
+    probe.touch()
+    try:
+        return (directory / "case.PROBE").exists()
+    finally:
+        probe.unlink()

@@ -1,18 +1,15 @@
-"""rufus-report --jobs: rendering in worker processes gives exactly what one process gives,
-and Ctrl-C stops it cleanly."""
+"""rufus-report --jobs: rendering in worker processes gives exactly what one process gives
+(Ctrl-C and other faults: test_cli_faults.py)."""
 
 from __future__ import annotations
 
 import json
 import os
-import signal
-import subprocess
-import time
 from pathlib import Path
 
 import pytest
 
-from test_cli import EXPLODING_FORMATTER, SCRIPT, listing, payload, report, run, write_files
+from test_cli import EXPLODING_FORMATTER, listing, payload, report, run, write_files
 
 # Good inputs between every kind of bad one, a report name taken twice, standard
 # input in the middle and an answer the formatter cannot format.
@@ -75,7 +72,17 @@ def test_workers_give_what_one_process_gives(mixed_inputs: Path, jobs: str, outp
     returncode, stdout, errors, files = single
     labels = [line.split(": ")[1] for line in errors]
     duplicate = ["nested/a.json"] if output_dir else []
-    assert labels == ["missing.json", "bad.json", *duplicate, "folder", "array.json", "explodes.json", "<stdin>", "utf16.json"]
+    assert labels == [
+        "missing.json",
+        "bad.json",
+        *duplicate,
+        "folder",
+        "array.json",
+        "explodes.json",
+        "<stdin>",
+        "empty.json",  # empty reports: said, not failed
+        "utf16.json",
+    ]
     assert returncode == 2
     if output_dir:
         assert stdout == b""
@@ -97,41 +104,29 @@ def test_a_bad_job_count_is_a_usage_error(tmp_path: Path, value: str, message: s
     assert f"argument -j/--jobs: {message}" in result.stderr.decode()
 
 
-@pytest.mark.skipif(os.name != "posix", reason="a terminal's Ctrl-C reaches the whole process group on POSIX")
-def test_ctrl_c_stops_the_workers_and_leaves_only_whole_reports(tmp_path: Path) -> None:
-    big = json.dumps({"answers": [{"text": "## Heading\n" + "- a list item of some length\n" * 4000}] * 10}).encode()
-    names = [f"run{number:03}.json" for number in range(200)]
-    write_files(tmp_path, {name: big for name in names})
-    expected = report_of(tmp_path, names[0])
-    with subprocess.Popen(
-        [str(SCRIPT), "-j", "2", "-o", "out", *names],
-        cwd=tmp_path,
-        stdout=subprocess.PIPE,
-        stderr=subprocess.PIPE,
-        start_new_session=True,
-    ) as process:
-        out = tmp_path / "out"
-        deadline = time.monotonic() + 60
-        while not (out.exists() and any(path.suffix == ".md" for path in out.iterdir())):
-            assert time.monotonic() < deadline and process.poll() is None, "no report was written"
-            time.sleep(0.01)
-        interrupted = time.monotonic()
-        os.killpg(process.pid, signal.SIGINT)  # what a terminal's Ctrl-C does
-        _, stderr = process.communicate(timeout=30)
-        stopped = time.monotonic() - interrupted
-    assert process.returncode == 130, stderr.decode()
-    assert stderr == b""
-    assert stopped < 5
-    written = listing(out)
-    assert written and all(name.endswith(".md") for name in written), written  # no temporary file left
-    assert len(written) < len(names)  # it did stop early
-    assert all((out / name).read_bytes() == expected for name in written)
-    # No worker lives on.
-    with pytest.raises(ProcessLookupError):
-        os.killpg(process.pid, 0)
+@pytest.mark.skipif(os.name != "posix", reason="a worker killed by a signal")
+def test_a_worker_that_dies_fails_its_input_only(mixed_inputs: Path) -> None:
+    (mixed_inputs / "sitecustomize.py").write_text(
+        EXPLODING_FORMATTER
+        + """
+import os, signal
 
+class Dying(velmora.Velmora):
+    def _format_section(self, index, answer, question):
+        if answer == "die":
+            os.kill(os.getpid(), signal.SIGKILL)
+        return super()._format_section(index, answer, question)
 
-def report_of(tmp_path: Path, name: str) -> bytes:
-    result = run(tmp_path, name)
-    assert result.returncode == 0
-    return result.stdout
+velmora.Velmora = Dying
+"""
+    )
+    write_files(mixed_inputs, {"dies.json": json.dumps({"answers": ["die"]}).encode()})
+    names = ["a.json", "dies.json", *sorted(name for name in MIXED_FILES if name.startswith("many/")), "b.json"]
+    returncode, stdout, errors, files = outcome(mixed_inputs, "-j", "2", "-o", "out", *names)
+    assert (returncode, errors) == (
+        2,
+        ["rufus-report: dies.json: cannot render: the worker process was stopped by SIGKILL"],
+    )
+    assert files is not None and sorted(files) == sorted(
+        Path(name).stem + ".md" for name in names if name != "dies.json"
+    )

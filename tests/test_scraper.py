@@ -20,7 +20,7 @@ VELMORA = "tavrin.amazon_rufus.services.velmora"
 MODULES = [pytest.param(SCRAPER, "scraper", id="scraper"), pytest.param(VELMORA, "velmora", id="velmora")]
 
 # Puts the target module under the test's control: `Target(source)` serves
-# tavrin.amazon.scraping.scraper from `source`, ahead of the shipped stand-in,
+# tavrin.amazon.scraping.scraper from `source`, ahead of the tests' stand-in,
 # and counts its executions in `runs`.
 PRELUDE = """
 import importlib, importlib.abc, importlib.util, sys, types
@@ -72,7 +72,7 @@ def scenario(code: str, **kwargs: object) -> str:
 @pytest.mark.parametrize(
     "setup, target",
     [
-        pytest.param("", "importlib.import_module(NAME)", id="shipped stand-in"),
+        pytest.param("", "importlib.import_module(NAME)", id="stand-in"),
         pytest.param("t = Target('class AmazonScraper: pass')", "sys.modules[NAME]", id="imported target"),
         # Any object serves, not only a class; the module in sys.modules is used as it is.
         pytest.param("sys.modules[NAME] = fake(AmazonScraper=object())", "sys.modules[NAME]", id="target in sys.modules"),

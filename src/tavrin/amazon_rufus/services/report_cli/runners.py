@@ -1,0 +1,225 @@
+"""Where tasks run: in this process, or in worker processes. Either way the outcomes come back
+in task order, and closing a runner early (Ctrl-C, a folder that fails) stops every process it
+started, the interpreter's helper processes included."""
+
+from __future__ import annotations
+
+import contextlib
+import multiprocessing
+import os
+import signal
+from collections import deque
+from collections.abc import Iterator, Sequence
+from multiprocessing.connection import Connection, wait
+from typing import Any
+
+from .rendering import Outcome, Renderer, Settings, Task
+
+# How far past the oldest unfinished task the workers may run, per worker: it bounds the
+# finished reports held back (in memory, or staged on disk) until their turn comes.
+LEAD_PER_WORKER = 4
+
+
+def usable_cpus() -> int:
+    return os.process_cpu_count() or 1
+
+
+class InProcess:
+    def __init__(self, settings: Settings) -> None:
+        self._renderer = Renderer(settings)
+
+    def outcomes(self, tasks: Sequence[Task]) -> Iterator[Outcome]:
+        for task in tasks:
+            yield self._renderer.run(task)
+
+    def close(self, interrupted: bool = False) -> None:
+        pass
+
+
+class WorkerProcesses:
+    """Tasks rendered by worker processes of the interpreter's default start method, one task
+    at a time each; a worker that dies fails its task only, and another takes its place."""
+
+    def __init__(self, settings: Settings, count: int) -> None:
+        self._settings = settings
+        self._context = multiprocessing.get_context()
+        self._helpers = _Helpers()
+        # Every worker started and not yet joined; a Ctrl-C between two statements must not
+        # leave one out, or it would outlive the command.
+        self._workers: list[_Worker] = []
+        self._idle: list[_Worker] = []
+        self._busy: dict[_Worker, Task] = {}
+        try:
+            for _ in range(count):
+                self._idle.append(self._start())
+        except BaseException:
+            self.close(interrupted=True)
+            raise
+
+    def _start(self) -> _Worker:
+        ours, theirs = self._context.Pipe()
+        # A forked worker inherits the main process's ends of the other workers' pipes: it
+        # closes them, so that each worker sees the end of its pipe when the main process is
+        # gone (killed outright), and ends.
+        inherited = []
+        if self._context.get_start_method() == "fork":
+            inherited = [worker.connection.fileno() for worker in self._workers] + [ours.fileno()]
+        process = self._context.Process(target=_serve, args=(theirs, self._settings, inherited), daemon=True)
+        # Ctrl-C reaches every process of the terminal's group; the main process alone
+        # handles it. A worker (and a fork server) starts with it held back, then ignores it.
+        with _sigint_held():
+            process.start()
+            worker = _Worker(process, ours)
+            self._workers.append(worker)
+        theirs.close()
+        return worker
+
+    def outcomes(self, tasks: Sequence[Task]) -> Iterator[Outcome]:
+        finished: dict[int, Outcome] = {}
+        waiting = deque(tasks)
+        for task in tasks:
+            while task.index not in finished:
+                lead = LEAD_PER_WORKER * (len(self._idle) + len(self._busy))
+                while self._idle and waiting and waiting[0].index - task.index < lead:
+                    self._send(self._idle.pop(), waiting.popleft())
+                for outcome in self._receive():
+                    finished[outcome.index] = outcome
+            yield finished.pop(task.index)
+
+    def _send(self, worker: _Worker, task: Task) -> None:
+        self._busy[worker] = task
+        try:
+            worker.connection.send(task)
+        except OSError:  # it died while idle: another takes the task
+            del self._busy[worker]
+            self._retire(worker)
+            self._send(self._start(), task)
+
+    def _receive(self) -> Iterator[Outcome]:
+        by_handle: dict[Any, _Worker] = {}
+        for worker in self._busy:
+            by_handle[worker.connection] = worker
+            by_handle[worker.process.sentinel] = worker
+        for handle in wait(list(by_handle)):
+            worker = by_handle[handle]
+            if worker not in self._busy:
+                continue  # both its handles were ready
+            try:
+                outcome = worker.connection.recv()
+            except (EOFError, OSError):
+                task = self._busy.pop(worker)
+                yield Outcome(task.index, error=f"cannot render: {self._retire(worker)}")
+                self._idle.append(self._start())
+                continue
+            del self._busy[worker]
+            self._idle.append(worker)
+            yield outcome
+
+    def close(self, interrupted: bool = False) -> None:
+        for worker in self._workers:
+            if interrupted:
+                worker.process.terminate()
+            else:
+                with contextlib.suppress(OSError):
+                    worker.connection.send(None)
+        while self._workers:
+            self._retire(self._workers[-1])
+        self._idle, self._busy = [], {}
+        # Only once no worker holds the helpers' pipes can they end.
+        self._helpers.stop()
+
+    def _retire(self, worker: _Worker) -> str:
+        """Wait for a worker that has stopped, or was told to; how it stopped."""
+        worker.process.join()
+        worker.connection.close()
+        self._workers.remove(worker)
+        return _how_it_stopped(worker.process.exitcode)
+
+
+class _Worker:
+    def __init__(self, process: Any, connection: Connection) -> None:
+        self.process = process
+        self.connection = connection
+
+
+def _how_it_stopped(code: int | None) -> str:
+    if code is not None and code < 0:
+        try:
+            return f"the worker process was stopped by {signal.Signals(-code).name}"
+        except ValueError:
+            return f"the worker process was stopped by signal {-code}"
+    return f"the worker process exited with status {code}"
+
+
+def _serve(connection: Connection, settings: Settings, inherited: list[int]) -> None:
+    for descriptor in inherited:
+        os.close(descriptor)
+    signal.signal(signal.SIGINT, signal.SIG_IGN)
+    if hasattr(signal, "pthread_sigmask"):
+        signal.pthread_sigmask(signal.SIG_UNBLOCK, {signal.SIGINT})
+    renderer = Renderer(settings)
+    while True:
+        try:
+            task = connection.recv()
+        except (EOFError, OSError):  # the main process is gone
+            return
+        if task is None:
+            return
+        outcome = renderer.run(task)
+        try:
+            connection.send(outcome)
+        except OSError:  # the main process is gone: nobody will publish this report
+            if outcome.staged is not None and settings.destination is not None:
+                settings.destination.discard(outcome.staged)
+            return
+
+
+@contextlib.contextmanager
+def _sigint_held() -> Iterator[None]:
+    """Ctrl-C waits until the block is left (and is ignored meanwhile where it cannot wait)."""
+    if hasattr(signal, "pthread_sigmask"):
+        previous = signal.pthread_sigmask(signal.SIG_BLOCK, {signal.SIGINT})
+        try:
+            yield
+        finally:
+            signal.pthread_sigmask(signal.SIG_SETMASK, previous)
+        return
+    handler = signal.signal(signal.SIGINT, signal.SIG_IGN)
+    try:
+        yield
+    finally:
+        signal.signal(signal.SIGINT, handler)
+
+
+class _Helpers:
+    """The fork server and the resource tracker that the start methods "forkserver" and
+    "spawn" start on first use. They would outlive the command by a moment, in its process
+    group: those started for this run are stopped with it, and waited for."""
+
+    def __init__(self) -> None:
+        self._before = _helper_pids()
+
+    def stop(self) -> None:
+        if os.name != "posix":
+            return
+        from multiprocessing import forkserver, resource_tracker
+
+        # The fork server first: its children hold the tracker's pipe.
+        for helper, before in zip(
+            (getattr(forkserver, "_forkserver", None), getattr(resource_tracker, "_resource_tracker", None)),
+            self._before,
+            strict=True,
+        ):
+            if helper is not None and before is None and hasattr(helper, "_stop"):
+                with contextlib.suppress(Exception):
+                    helper._stop()
+
+
+def _helper_pids() -> tuple[int | None, int | None]:
+    if os.name != "posix":
+        return None, None
+    from multiprocessing import forkserver, resource_tracker
+
+    server = getattr(getattr(forkserver, "_forkserver", None), "_forkserver_pid", None)
+    tracker = getattr(getattr(resource_tracker, "_resource_tracker", None), "_pid", None)
+    return server, tracker
