@@ -50,9 +50,7 @@ void JoinedLines::raise_join_error() const {
 
 void HeadedSink::write_heading() {
   started_ = true;
-  target_.add_unbroken(py_str<"">());
-  target_.add_unbroken(heading_);
-  target_.add_unbroken(py_str<"">());
+  target_.add_spaced_heading(heading_);
 }
 
 }  // namespace velmora

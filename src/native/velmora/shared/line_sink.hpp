@@ -84,10 +84,13 @@ class JoinedLines {
   void write(PyObject *str) { out_.write(str); }
   void write_unbroken(PyObject *str, Span span) { out_.write_unbroken(str, span); }
   void write_unbroken(PyObject *str) { out_.write_unbroken(str); }
-  // A line of our own text, which breaks no line.
-  void add_unbroken(PyObject *str) {
-    begin_line();
-    out_.write_unbroken(str);
+  // A heading of our own text between two empty lines.
+  void add_spaced_heading(PyObject *heading) {
+    if (count_) out_.write_char('\n');
+    out_.write_char('\n');
+    out_.write_unbroken(heading);
+    out_.write_char('\n');
+    count_ += 3;
   }
   void write_ascii(const char *ascii, Py_ssize_t length) { out_.write_ascii(ascii, length); }
   void write_char(Py_UCS4 ch) { out_.write_char(ch); }
