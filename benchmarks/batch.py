@@ -94,7 +94,7 @@ def split_one_process(paths: list[Path]) -> dict[str, float]:
             report = payloads.encode_report(velmora.format_data(payload))
             formatted = time.perf_counter()
             target = destination.target(path.stem + ".md")
-            destination.publish(destination.stage(target, report), target)
+            destination.publish(destination.stage(target, report)[0], target)
             written = time.perf_counter()
             spent["reading and parsing"] += parsed - started
             spent["formatting"] += formatted - parsed

@@ -9,7 +9,7 @@ from pathlib import Path
 from tavrin.amazon_rufus.services.velmora import Velmora
 
 from .destination import FOLDER_ERRORS, Destination, os_reason
-from .payloads import InputError, encode_report, load_payload, why_empty
+from .payloads import InputError, encode_report, take_payload, why_empty
 
 
 @dataclass(frozen=True)
@@ -35,6 +35,7 @@ class Outcome:
     note: str | None = None  # rendered, with something to say (an empty report)
     report: bytes = b""  # a report to print
     staged: str | None = None  # a report written to this temporary file, to be published
+    size: int = 0  # the bytes of the staged report
     folder_failed: bool = False  # the output folder as a whole refused the report
 
 
@@ -52,29 +53,34 @@ class Renderer:
         self._velmora = Velmora()
 
     def run(self, task: Task) -> Outcome:
+        # Each stage lets go of what it was given as soon as it is done (the raw bytes once
+        # parsed, the payload once formatted, the report once encoded piece by piece), so that
+        # a big run holds little more than its payload and its report at any one time.
         note = None
         try:
-            payload = load_payload(task.data if task.path is None else read_file(task.path))
+            payload = take_payload([task.data if task.path is None else read_file(task.path)])
             report = self._format(payload)
             if not report:
                 note = f"empty report: {why_empty(payload)}"
                 if self._settings.strict:
                     raise InputError(note)
+            del payload
         except InputError as error:
             return Outcome(task.index, error=str(error))
         chunks = encode_report(report)
+        del report  # now held by `chunks` alone, until the last piece is encoded
         destination = self._settings.destination
         if task.target is None or destination is None:
             return Outcome(task.index, note=note, report=b"".join(chunks))
         try:
-            staged = destination.stage(task.target, chunks)
+            staged, size = destination.stage(task.target, chunks)
         except OSError as error:
             return Outcome(
                 task.index,
                 error=f"cannot write {task.target}: {os_reason(error)}",
                 folder_failed=error.errno in FOLDER_ERRORS,
             )
-        return Outcome(task.index, note=note, staged=staged)
+        return Outcome(task.index, note=note, staged=staged, size=size)
 
     def _format(self, payload: dict) -> str:
         try:
