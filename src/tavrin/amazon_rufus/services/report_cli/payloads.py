@@ -210,10 +210,11 @@ def encode_report(report: str) -> Iterator[bytes]:
         return
     for start in range(0, len(report), ENCODE_CHUNK):
         piece = report[start : start + ENCODE_CHUNK]
+        if start + ENCODE_CHUNK >= len(report):
+            piece += "\n"  # the last piece ends the report's last line
         try:
             yield piece.encode("utf-8")
         except UnicodeEncodeError:
             # A JSON escape such as \ud83d without its pair yields a lone surrogate, which UTF-8
             # cannot hold; show it as the replacement character, as a decoder shows broken input.
             yield LONE_SURROGATE.sub("\ufffd", piece).encode("utf-8")
-    yield b"\n"
