@@ -8,13 +8,14 @@ import signal
 import sys
 import threading
 from collections.abc import Sequence
+from concurrent.futures import Future, ThreadPoolExecutor
 from typing import BinaryIO
 
 from .arguments import build_parser
 from .console import Console
 from .destination import FOLDER_ERRORS, Destination, DestinationError, os_reason
 from .planning import label, plan
-from .rendering import Outcome, Settings, Task
+from .rendering import Outcome, Rendered, Settings, Task, stage
 from .runners import InProcess, WorkerProcesses, usable_cpus
 
 EXIT_OK = 0
@@ -76,6 +77,10 @@ class _Run:
         self._tasks: dict[int, Task] = {}
         self._batch: list[Outcome] = []  # outcomes waiting for their reports to be made durable
         self._batch_bytes = 0
+        # Reports are staged by a thread of their own, one at a time, while the next input is
+        # rendered: the file system's work overlaps the formatter's.
+        self._writer: ThreadPoolExecutor | None = None
+        self._writing: Future[Outcome] | None = None
 
     def execute(self) -> int:
         destination = self._destination
@@ -118,7 +123,8 @@ class _Run:
                 runner = InProcess(self._settings)
             outcomes = runner.outcomes(tasks)
             for item in items:
-                self._receive(item if isinstance(item, Outcome) else next(outcomes), out)
+                self._take(item if isinstance(item, Outcome) else next(outcomes), out)
+            self._take_written(out)
             self._flush(out)
             if self._destination is not None:
                 try:
@@ -131,6 +137,27 @@ class _Run:
             if runner is not None:
                 runner.close(interrupted=True)
             raise
+        finally:
+            # A stopped run cleans up only once no report is being written.
+            if self._writer is not None:
+                self._writer.shutdown(wait=True)
+
+    def _take(self, item: Outcome | Rendered, out: BinaryIO | None) -> None:
+        """The next outcome in input order, or the next report to stage (while the report before
+        it is staged, if any, this one was rendered)."""
+        self._take_written(out)
+        if isinstance(item, Outcome):
+            self._receive(item, out)
+            return
+        assert self._destination is not None
+        if self._writer is None:
+            self._writer = ThreadPoolExecutor(1, thread_name_prefix="rufus-report-writer")
+        self._writing = self._writer.submit(stage, self._destination, item)
+
+    def _take_written(self, out: BinaryIO | None) -> None:
+        if self._writing is not None:
+            writing, self._writing = self._writing, None
+            self._receive(writing.result(), out)
 
     def _receive(self, outcome: Outcome, out: BinaryIO | None) -> None:
         """Deliver an outcome, or keep it in the batch until the reports staged so far can be
