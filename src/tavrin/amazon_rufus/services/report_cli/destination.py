@@ -1,7 +1,7 @@
 """The output folder: checked before anything is rendered, written one whole report at a time.
 
-A report is first written to a temporary file beside its target (staged, in
-whichever process rendered it), made durable, and only then renamed over the
+A report is first written to a temporary file beside its target (staged, by a
+thread of the main process), made durable, and only then renamed over the
 target by the main process (published), so that the target is always either
 the previous report or the complete new one, even after a crash. Temporary
 files are named ".NAME.md.RUN.tmp", RUN being a random token of this run: a
@@ -12,8 +12,9 @@ Making reports durable one by one (an fsync each) waits for the file system's
 journal once per report. On Linux (5.8 or later, where it reports write-back
 errors) the main process instead makes a batch of staged reports durable
 together with one syncfs() of the folder's file system, then renames them;
-elsewhere each report is synced as it is staged. Either way the folder itself
-is synced at the end, so that the renames are durable too.
+elsewhere each report is synced as it is staged (by the worker process that
+rendered it, if any, so that workers sync side by side). Either way the folder
+itself is synced at the end, so that the renames are durable too.
 """
 
 from __future__ import annotations
@@ -73,8 +74,7 @@ class Destination:
         # the file system sync that makes a batch of staged reports durable at once.
         self._folder: int | None = None
         self._sync_batch = _syncfs()
-        # Read by the workers too: each staged report is synced at once where there is no
-        # batch sync.
+        # Each staged report is synced at once where there is no batch sync.
         self.sync_each = self._sync_batch is None
 
     def __getstate__(self) -> dict[str, object]:

@@ -13,7 +13,7 @@ from collections.abc import Iterator, Sequence
 from multiprocessing.connection import Connection, wait
 from typing import Any
 
-from .rendering import Outcome, Rendered, Renderer, Settings, Task
+from .rendering import Outcome, Rendered, Renderer, Settings, Task, stage
 
 # How far past the oldest unfinished task the workers may run, per worker: it bounds the
 # finished reports held back (in memory, or staged on disk) until their turn comes.
@@ -167,10 +167,18 @@ def _serve(connection: Connection, settings: Settings, inherited: list[int]) -> 
             return
         outcome = renderer.render(task)
         if isinstance(outcome, Rendered):
-            outcome.chunks = list(outcome.chunks)
+            destination = settings.destination
+            assert destination is not None
+            if destination.sync_each:
+                # Where each report is synced on its own, the workers sync theirs side by side.
+                outcome = stage(destination, outcome)
+            else:
+                outcome.chunks = list(outcome.chunks)
         try:
             connection.send(outcome)
-        except OSError:  # the main process is gone
+        except OSError:  # the main process is gone: nobody will publish this report
+            if isinstance(outcome, Outcome) and outcome.staged is not None and settings.destination is not None:
+                settings.destination.discard(outcome.staged)
             return
 
 
