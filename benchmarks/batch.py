@@ -10,7 +10,7 @@ front-end blocks, product links) and prints, in one run:
            plain loop in the same round
   sync     ways of making the reports durable, side by side on the same rendered reports:
            an fsync per report (as the plain loop does), fdatasync of a batch in a thread
-           pool, one syncfs() per batch (what rufus-report does on Linux), and none (which
+           pool (what rufus-report does), one syncfs() per batch (Linux), and none (which
            keeps no promise; a floor)
   split    the time of one process split into reading and parsing, formatting and writing
   memory   peak memory (maximum resident set) of `rufus-report -j 1 -o DIR BIG.json` on a big
@@ -44,7 +44,7 @@ sys.path.insert(0, str(Path(__file__).parent))
 
 import bench  # noqa: E402  (the workload generators)
 from tavrin.amazon_rufus.services.report_cli import payloads, rendering  # noqa: E402
-from tavrin.amazon_rufus.services.report_cli.destination import Destination  # noqa: E402
+from tavrin.amazon_rufus.services.report_cli.destination import SYNC_THREADS, Destination  # noqa: E402
 from tavrin.amazon_rufus.services.report_cli.main import BATCH_REPORTS  # noqa: E402
 from tavrin.amazon_rufus.services.velmora import Velmora  # noqa: E402
 
@@ -216,7 +216,7 @@ def _fdatasync(path: str) -> None:
 
 
 def strategies() -> dict[str, Callable[[str, list[bytes]], None]]:
-    pool = ThreadPoolExecutor(16)
+    pool = ThreadPoolExecutor(SYNC_THREADS)
     libc = ctypes.CDLL(None, use_errno=True) if sys.platform == "linux" else None
 
     def each(out: str, reports: list[bytes]) -> None:
@@ -239,14 +239,14 @@ def strategies() -> dict[str, Callable[[str, list[bytes]], None]]:
 
     ways = {
         "an fsync per report": each,
-        f"fdatasync, {BATCH_REPORTS} at a time in 16 threads": lambda out, reports: _batched(
+        f"fdatasync, {BATCH_REPORTS} at a time in {SYNC_THREADS} threads (rufus-report)": lambda out, reports: _batched(
             out, reports, lambda group: list(pool.map(_fdatasync, group))
         ),
-        f"one syncfs per {BATCH_REPORTS} reports (rufus-report)": syncfs,
+        f"one syncfs per {BATCH_REPORTS} reports": syncfs,
         "no sync (keeps no promise)": lambda out, reports: _batched(out, reports, lambda group: None),
     }
     if libc is None:  # Linux only
-        del ways[f"one syncfs per {BATCH_REPORTS} reports (rufus-report)"]
+        del ways[f"one syncfs per {BATCH_REPORTS} reports"]
     return ways
 
 
@@ -263,7 +263,7 @@ def sync(paths: list[Path], repeat: int) -> None:
                 seconds[name].append(time.perf_counter() - started)
     print(f"sync: {len(reports)} reports, {megabytes:.1f} MB, written, made durable, renamed; median (range)")
     for name, values in seconds.items():
-        print(f"  {name:<44} {spread(values, 3):>20} s")
+        print(f"  {name:<56} {spread(values, 3):>20} s")
 
 
 def split_one_process(paths: list[Path]) -> None:
@@ -284,7 +284,7 @@ def split_one_process(paths: list[Path]) -> None:
             target = destination.target(path.stem + ".md")
             staged.append((destination.stage(target, report)[0], target))
             if len(staged) == BATCH_REPORTS or path == paths[-1]:
-                destination.sync_staged()
+                destination.sync_staged([name for name, _ in staged])
                 for name, target in staged:
                     destination.publish(name, target)
                 staged = []

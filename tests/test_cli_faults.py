@@ -55,7 +55,7 @@ medium_inputs = pytest.mark.parametrize("inputs", [1000], indirect=True, ids=["2
 # Each report synced on its own, as where the file system cannot be synced a batch at a time.
 SYNC_EACH = """
 from tavrin.amazon_rufus.services.report_cli import destination
-destination._syncfs = lambda: None
+destination.SYNC_EACH = True
 """
 
 

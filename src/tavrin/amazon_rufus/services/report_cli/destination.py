@@ -9,12 +9,12 @@ run removes only its own, and whatever a killed run left can neither clash
 with a later run's files nor pass for a report.
 
 Making reports durable one by one (an fsync each) waits for the file system's
-journal once per report. On Linux (5.8 or later, where it reports write-back
-errors) the main process instead makes a batch of staged reports durable
-together with one syncfs() of the folder's file system, then renames them;
-elsewhere each report is synced as it is staged (by the worker process that
-rendered it, if any, so that workers sync side by side). Either way the folder
-itself is synced at the end, so that the renames are durable too.
+journal once per report. On POSIX systems the main process instead syncs a
+batch of staged reports side by side, in threads (fdatasync, which the journal
+commits together), then renames them; on Windows each report is synced as it
+is staged (by the worker process that rendered it, if any, so that workers
+sync side by side). The folder itself is synced at the end (where it can be),
+so that the renames are durable too.
 """
 
 from __future__ import annotations
@@ -22,10 +22,9 @@ from __future__ import annotations
 import contextlib
 import errno
 import os
-import re
 import secrets
-import sys
-from collections.abc import Callable, Iterable
+from collections.abc import Iterable
+from concurrent.futures import ThreadPoolExecutor
 from pathlib import Path
 
 # Failures of the folder as a whole: every further report would fail the same way.
@@ -40,26 +39,22 @@ class DestinationError(Exception):
     """The output folder cannot take reports; the message says why."""
 
 
-def _syncfs() -> Callable[[int], None] | None:
-    """syncfs(2) of the file system holding a descriptor's file, where it reports errors."""
-    if sys.platform != "linux":
-        return None
-    version = re.match(r"(\d+)\.(\d+)", os.uname().release)
-    if version is None or (int(version[1]), int(version[2])) < (5, 8):
-        return None  # before 5.8 syncfs() said nothing of failed write-back
+# Where each report is synced on its own, as it is staged: Windows, whose folders cannot be
+# opened to be synced, nor a report synced through a read-only descriptor.
+SYNC_EACH = os.name != "posix"
+
+# Reports of a batch synced side by side: the file system's journal commits them together.
+SYNC_THREADS = 16
+
+_datasync = getattr(os, "fdatasync", os.fsync)
+
+
+def _sync_file(path: str) -> None:
+    descriptor = os.open(path, os.O_RDONLY)
     try:
-        import ctypes
-
-        function = ctypes.CDLL(None, use_errno=True).syncfs
-    except (ImportError, OSError, AttributeError):
-        return None
-
-    def syncfs(descriptor: int) -> None:
-        if function(descriptor) != 0:
-            number = ctypes.get_errno()
-            raise OSError(number, os.strerror(number))
-
-    return syncfs
+        _datasync(descriptor)
+    finally:
+        os.close(descriptor)
 
 
 class Destination:
@@ -70,16 +65,15 @@ class Destination:
         self.case_insensitive = False
         self.written = 0  # reports published by this run
         self._publishing: tuple[str, int] | None = None  # a rename under way, and the count before it
-        # Main process only: the folder, open (None where folders cannot be opened), and
-        # the file system sync that makes a batch of staged reports durable at once.
+        self.sync_each = SYNC_EACH
+        # Main process only: the folder, open (None where folders cannot be opened), and the
+        # threads that sync a batch of staged reports.
         self._folder: int | None = None
-        self._sync_batch = _syncfs()
-        # Each staged report is synced at once where there is no batch sync.
-        self.sync_each = self._sync_batch is None
+        self._syncing: ThreadPoolExecutor | None = None
 
     def __getstate__(self) -> dict[str, object]:
-        # What a worker needs; the folder's descriptor and the sync function stay here.
-        return {**self.__dict__, "_folder": None, "_sync_batch": None}
+        # What a worker needs: the folder's descriptor and the threads stay here.
+        return {**self.__dict__, "_folder": None, "_syncing": None}
 
     def target(self, report_name: str) -> Path:
         return self.directory / report_name
@@ -112,6 +106,9 @@ class Destination:
         if self._folder is not None:
             os.close(self._folder)
             self._folder = None
+        if self._syncing is not None:
+            self._syncing.shutdown(wait=True)
+            self._syncing = None
 
     def name_key(self, report_name: str) -> str:
         return report_name.casefold() if self.case_insensitive else report_name
@@ -135,11 +132,15 @@ class Destination:
             raise
         return staged, size
 
-    def sync_staged(self) -> None:
-        """Make every report staged so far durable (and every rename done so far): one sync of
-        the folder's file system. Nothing to do where each report was synced as it was staged."""
-        if self._sync_batch is not None and self._folder is not None:
-            self._sync_batch(self._folder)
+    def sync_staged(self, paths: list[str]) -> None:
+        """Make staged reports durable, side by side (nothing to do where each was synced as it
+        was staged); an OSError when one of them cannot be."""
+        if self.sync_each or not paths:
+            return
+        if self._syncing is None:
+            self._syncing = ThreadPoolExecutor(SYNC_THREADS, thread_name_prefix="rufus-report-sync")
+        for _ in self._syncing.map(_sync_file, paths):
+            pass
 
     def sync_folder(self) -> None:
         """Make the renames done so far durable."""

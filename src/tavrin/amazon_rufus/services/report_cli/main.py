@@ -182,7 +182,7 @@ class _Run:
         if staged:
             assert self._destination is not None
             try:
-                self._destination.sync_staged()
+                self._destination.sync_staged([outcome.staged for outcome in staged if outcome.staged])
             except OSError as error:
                 # Left to the clean-up of a stopped run: none of the batch is published.
                 target = self._tasks[staged[0].index].target
