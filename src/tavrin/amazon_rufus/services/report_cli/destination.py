@@ -97,10 +97,10 @@ class Destination:
             with contextlib.suppress(OSError):
                 probe.unlink()
         if os.name == "posix":
-            try:
+            # A folder that can be written but not read (mode -wx) cannot be synced: its renames
+            # are then as durable as the file system makes them by itself.
+            with contextlib.suppress(OSError):
                 self._folder = os.open(self.directory, os.O_RDONLY | getattr(os, "O_DIRECTORY", 0))
-            except OSError as error:
-                raise DestinationError(f"cannot open the output directory: {os_reason(error)}") from None
 
     def close(self) -> None:
         if self._folder is not None:
