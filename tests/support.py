@@ -89,7 +89,9 @@ def assert_no_leak(
     assert growth <= _ALLOWED_GROWTH, f"allocated blocks grew by {growth} over {_CALLS_PER_ROUND * (_ROUNDS - 1)} calls: {counts}"
 
 
-def run_python(code: str, *, env: dict[str, str] | None = None, cwd: str | None = None) -> subprocess.CompletedProcess[str]:
+def run_python(
+    code: str, *, env: dict[str, str] | None = None, cwd: str | None = None, timeout: float = 120
+) -> subprocess.CompletedProcess[str]:
     """Run `code` in a fresh interpreter of the running Python."""
     full_env = dict(os.environ)
     if env:
@@ -100,7 +102,7 @@ def run_python(code: str, *, env: dict[str, str] | None = None, cwd: str | None 
         text=True,
         env=full_env,
         cwd=cwd,
-        timeout=120,
+        timeout=timeout,
     )
 
 
