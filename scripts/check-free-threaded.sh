@@ -4,13 +4,15 @@
 # Debian trixie userland made (once) under build/userland-free-threaded.
 #
 # Debian ships no free-threaded interpreter, so each is built from the
-# upstream tarball of Debian's source package (a deb-src line for the suite,
-# from the host's own mirror): 3.13 from trixie's python3.13, 3.14 from
-# unstable's python3.14. An interpreter is built once and kept under /opt/tavrin
-# in the userland; --rebuild builds it again (a new upstream release in the
-# archive is not looked for otherwise). Building inside a userland leaves the
-# host as it is: the interpreters' build dependencies, clang and the TSan
-# runtime are installed there, not here.
+# upstream tarball of Debian's source package (a deb-src line for its suite,
+# from the host's own mirror): 3.13 from trixie's python3.13; with --python
+# 3.14 or both, 3.14 from unstable's python3.14 too (this machine's mirror
+# did not have its files on 2026-12-09: the index lists 3.14.9-1 and
+# 3.14.10-1, the pool answers 404 for both). Each interpreter is built once
+# and kept under /opt/tavrin in the userland; --rebuild builds it again (a
+# newer release in the archive is not looked for otherwise). Building in a
+# userland leaves the host as it is: the build dependencies, clang and the
+# TSan runtime are installed there, not here.
 #
 # Before the suite, a fresh interpreter imports both modules and must find the
 # GIL still off (sys._is_gil_enabled()).
@@ -18,8 +20,9 @@
 # --tsan instead builds the interpreter with ThreadSanitizer (clang, with
 # CPython's own Tools/tsan/suppressions_free_threading.txt) and the modules
 # with CMake's TAVRIN_TSAN, runs the thread stress test for --seconds (default
-# 180), and lists every race report whose stacks pass through our modules;
-# it fails when there is any (or when the stress test fails).
+# 180; again for the time left when a run crashes), and lists every crash and
+# every race report whose stacks pass through our modules; it fails when
+# there is any, or when the stress test fails.
 #
 # The tree checked is the working tree as it is, or with --rev a commit's
 # tree. The package mirror is the host's own (its apt sources), or
@@ -40,7 +43,7 @@ usage() { sed -n '2,/^set -euo/{/^set -euo/d;s/^# \{0,1\}//;p}' "$0"; }
 # they do: the import check then shows that the modules keep it off.
 gil_override=(PYTHON_GIL=0)
 
-versions=(3.13 3.14) rev= rebuild= tsan= seconds=180
+versions=(3.13) rev= rebuild= tsan= seconds=180
 while [ $# -gt 0 ]; do
   case $1 in
     --python) [ $# -ge 2 ] || { echo "error: --python needs a value" >&2; exit 2; }
@@ -61,7 +64,7 @@ while [ $# -gt 0 ]; do
     *) break ;;
   esac
 done
-if [ -n "$tsan" ] && [ ${#versions[@]} -gt 1 ]; then versions=(3.13); fi
+if [ -n "$tsan" ] && [ ${#versions[@]} -gt 1 ]; then versions=(3.13); fi  # one TSan interpreter
 
 # Only wheels for the test tools: hypothesis's newest releases have none that a
 # free-threaded interpreter takes, and their sdist needs Rust; mypy's since 1.19

@@ -86,6 +86,7 @@ from support import STEPS, Forwarding
 from tavrin.amazon_rufus.services.velmora import Velmora
 
 seconds = {seconds!r}
+faulthandler.enable()  # a crash shows every thread's stack
 faulthandler.dump_traceback_later(seconds + 60, exit=True)
 sys.setswitchinterval(1e-5)  # as many switches as possible where there is a GIL
 
