@@ -43,7 +43,7 @@ usage() { sed -n '2,/^set -euo/{/^set -euo/d;s/^# \{0,1\}//;p}' "$0"; }
 # they do: the import check then shows that the modules keep it off.
 gil_override=(PYTHON_GIL=0)
 
-versions=(3.13) rev= rebuild= tsan= seconds=180
+versions=(3.13) rev='' rebuild='' tsan='' seconds=180
 while [ $# -gt 0 ]; do
   case $1 in
     --python) [ $# -ge 2 ] || { echo "error: --python needs a value" >&2; exit 2; }
