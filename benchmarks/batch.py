@@ -3,7 +3,8 @@
 Generates (once) a deterministic folder of saved result payloads (mixed answers: text,
 front-end blocks, product links) and prints, in one run:
 
-  batch    files/s and MB/s of `rufus-report -j 1 -o DIR` and `-j 2`, beside the same batch
+  batch    files/s and MB/s of `rufus-report -j 1 -o DIR` and `-j 2` (worker processes, or
+           worker threads where the GIL is off: the first line says which), beside the same batch
            through a plain loop in one process (read, json.loads, format_data, write, fsync,
            rename), each a whole command in a subprocess; the rounds are interleaved, and the
            median and the range over them are shown, with each command's speed-up over the
@@ -43,7 +44,7 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).parent))
 
 import bench  # noqa: E402  (the workload generators)
-from tavrin.amazon_rufus.services.report_cli import payloads, rendering  # noqa: E402
+from tavrin.amazon_rufus.services.report_cli import payloads, rendering, runners  # noqa: E402
 from tavrin.amazon_rufus.services.report_cli.destination import SYNC_THREADS, Destination  # noqa: E402
 from tavrin.amazon_rufus.services.report_cli.main import BATCH_REPORTS  # noqa: E402
 from tavrin.amazon_rufus.services.velmora import Velmora  # noqa: E402
@@ -340,7 +341,8 @@ def main() -> None:
     paths = generate(args.dir, args.runs)
     megabytes = sum(path.stat().st_size for path in paths) / 1e6
     load = f", load average {os.getloadavg()[0]:.1f}" if hasattr(os, "getloadavg") else ""
-    print(f"{len(paths)} saved runs, {megabytes:.1f} MB of JSON, {os.cpu_count()} CPUs{load}")
+    road = "worker processes" if runners.gil_enabled() else "worker threads, the GIL off"
+    print(f"{len(paths)} saved runs, {megabytes:.1f} MB of JSON, {os.cpu_count()} CPUs{load}; -j 2 in {road}")
     if "batch" in args.only:
         batch(paths, megabytes, args.repeat, args.command)
     if "sync" in args.only:

@@ -36,6 +36,31 @@ velmora.Velmora = Exploding
 """
 
 
+def forced_road(road: str) -> str:
+    """Python that makes `-j N` render in worker "processes" or in worker "threads" (the road of a
+    free-threaded build with the GIL off), whatever the interpreter. Where the environment names
+    a file in RENDERED_BY, each task appends to it what rendered it: "worker process" or the
+    name of the thread. (After EXPLODING_FORMATTER: this imports the command line.)"""
+    return f"""
+import multiprocessing, os, threading
+from tavrin.amazon_rufus.services.report_cli import rendering, runners
+
+runners.gil_enabled = lambda: {road == "processes"}
+_render = rendering.Renderer.render
+
+
+def _recorded(self, task):
+    if "RENDERED_BY" in os.environ:
+        where = "worker process" if multiprocessing.parent_process() else threading.current_thread().name
+        with open(os.environ["RENDERED_BY"], "a") as log:
+            log.write(where + "\\n")
+    return _render(self, task)
+
+
+rendering.Renderer.render = _recorded
+"""
+
+
 def payload(question: str) -> bytes:
     return json.dumps({"questions": [question], "answers": [None]}, ensure_ascii=False).encode()
 

@@ -1,5 +1,6 @@
 """rufus-report stopped or failing mid-batch, run as a user runs it: Ctrl-C under every start
-method of worker processes, a disk that fills up, a folder that turns read-only, SIGKILL. In
+method of worker processes and with worker threads, a disk that fills up, a folder that turns
+read-only, SIGKILL. In
 every case each report on disk is the previous one or the complete new one, the reports written
 are those of the first inputs, and a later run is not disturbed by what was left."""
 
@@ -16,7 +17,7 @@ from pathlib import Path
 
 import pytest
 
-from test_cli import listing, mount, mounted_tmpfs, read_only, run, write_files
+from test_cli import forced_road, listing, mount, mounted_tmpfs, read_only, run, write_files
 
 pytestmark = pytest.mark.skipif(os.name != "posix", reason="signals and process groups as on POSIX")
 
@@ -59,8 +60,10 @@ destination.SYNC_EACH = True
 """
 
 
-def start(inputs: Path, out: Path, method: str, jobs: str, sync: str = "batch") -> subprocess.Popen[bytes]:
-    code = (SYNC_EACH if sync == "each" else "") + WITH_START_METHOD
+def start(
+    inputs: Path, out: Path, method: str, jobs: str, road: str, sync: str = "batch"
+) -> subprocess.Popen[bytes]:
+    code = (SYNC_EACH if sync == "each" else "") + forced_road(road) + WITH_START_METHOD
     command = [sys.executable, "-c", code, method, "-j", jobs, "-o", str(out), *NAMES]
     # A session of its own: the test's signals reach the command's process group alone.
     return subprocess.Popen(command, cwd=inputs, stdout=subprocess.PIPE, stderr=subprocess.PIPE, start_new_session=True)
@@ -93,18 +96,24 @@ def group_is_gone(process: subprocess.Popen[bytes]) -> bool:
 
 
 @pytest.mark.parametrize(
-    "method, jobs",
-    [("default", "1"), ("fork", "2"), ("spawn", "2"), ("forkserver", "2")],
-    ids=["one process", "fork", "spawn", "forkserver"],
+    "method, jobs, road",
+    [
+        ("default", "1", "processes"),
+        ("fork", "2", "processes"),
+        ("spawn", "2", "processes"),
+        ("forkserver", "2", "processes"),
+        ("default", "2", "threads"),
+    ],
+    ids=["one process", "fork", "spawn", "forkserver", "threads"],
 )
 @big_inputs
 def test_ctrl_c_stops_at_once_says_what_was_written_and_leaves_only_whole_reports(
-    inputs: tuple[Path, bytes], tmp_path: Path, method: str, jobs: str
+    inputs: tuple[Path, bytes], tmp_path: Path, method: str, jobs: str, road: str
 ) -> None:
     folder, new = inputs
     out = tmp_path / "out"
     write_files(out, {Path(name).stem + ".md": f"old {name}\n".encode() for name in NAMES})
-    with start(folder, out, method, jobs) as process:
+    with start(folder, out, method, jobs, road) as process:
         wait_for_new_report(process, out, new)
         interrupted = time.monotonic()
         os.killpg(process.pid, signal.SIGINT)  # what a terminal's Ctrl-C does
@@ -124,11 +133,13 @@ LEFTOVER = re.compile(r"\.run\d{3}\.md\.[0-9a-f]{16}\.tmp")
 
 
 @pytest.mark.parametrize("sync", ["batch", "each"], ids=["synced a batch at a time", "synced one by one"])
-@pytest.mark.parametrize("jobs", ["1", "2"])
+@pytest.mark.parametrize(
+    "jobs, road", [("1", "processes"), ("2", "processes"), ("2", "threads")], ids=["1", "2", "2 threads"]
+)
 @pytest.mark.parametrize("fault", ["disk full", "read-only", "SIGKILL"])
 @medium_inputs
 def test_faults_mid_batch_lose_nothing(
-    inputs: tuple[Path, bytes], tmp_path: Path, fault: str, jobs: str, sync: str
+    inputs: tuple[Path, bytes], tmp_path: Path, fault: str, jobs: str, road: str, sync: str
 ) -> None:
     folder, new = inputs
     out = tmp_path / "out"
@@ -141,7 +152,7 @@ def test_faults_mid_batch_lose_nothing(
         context.__enter__()
     try:
         write_files(out, {Path(name).stem + ".md": f"old {name}\n".encode() for name in NAMES})
-        with start(folder, out, "default", jobs, sync) as process:
+        with start(folder, out, "default", jobs, road, sync) as process:
             if fault != "disk full":
                 wait_for_new_report(process, out, new)
                 if fault == "read-only":

@@ -1,5 +1,5 @@
-"""rufus-report --jobs: rendering in worker processes gives exactly what one process gives
-(Ctrl-C and other faults: test_cli_faults.py)."""
+"""rufus-report --jobs: rendering in worker processes, or in worker threads where the GIL is off,
+gives exactly what one process gives (Ctrl-C and other faults: test_cli_faults.py)."""
 
 from __future__ import annotations
 
@@ -9,7 +9,7 @@ from pathlib import Path
 
 import pytest
 
-from test_cli import EXPLODING_FORMATTER, listing, payload, report, run, write_files
+from test_cli import EXPLODING_FORMATTER, forced_road, listing, payload, report, run, write_files
 
 # Good inputs between every kind of bad one, a report name taken twice, standard
 # input in the middle and an answer the formatter cannot format.
@@ -19,6 +19,8 @@ MIXED_FILES = {
     "nested/a.json": payload("Second a?"),
     "empty.json": b"{}",
     "bad.json": b"{",
+    # Refused on every road: a worker thread's stack holds what the interpreter's limit allows.
+    "deep.json": b'{"answers": ' + b"[" * 100_000 + b"]" * 100_000 + b"}",
     "array.json": b"[1]",
     "utf16.json": '{"answers": []}'.encode("utf-16"),
     "explodes.json": json.dumps({"answers": ["explode"]}).encode(),
@@ -30,6 +32,7 @@ MIXED_ARGS = [
     "missing.json",
     "big.json",
     "bad.json",
+    "deep.json",
     "-",
     "nested/a.json",
     "folder",
@@ -43,10 +46,10 @@ MIXED_ARGS = [
 ]
 
 
-def outcome(tmp_path: Path, *args: str) -> tuple:
+def outcome(tmp_path: Path, *args: str, env: dict[str, str] | None = None) -> tuple:
     # sitecustomize.py in tmp_path makes the answer "explode" fail to format.
     path = os.pathsep.join(filter(None, [str(tmp_path), os.environ.get("PYTHONPATH")]))
-    result = run(tmp_path, *args, stdin=payload("Milk?"), env={"PYTHONPATH": path})
+    result = run(tmp_path, *args, stdin=payload("Milk?"), env={"PYTHONPATH": path, **(env or {})})
     out = tmp_path / "out"
     files = {name: (out / name).read_bytes() for name in listing(out)} if out.exists() else None
     return result.returncode, result.stdout, result.stderr.decode().splitlines(), files
@@ -60,21 +63,34 @@ def mixed_inputs(tmp_path: Path) -> Path:
     return tmp_path
 
 
-@pytest.mark.parametrize("jobs", ["2", "3", "0"])
+@pytest.mark.parametrize(
+    "road, jobs", [("processes", "2"), ("processes", "3"), ("processes", "0"), ("threads", "2"), ("threads", "3")]
+)
 @pytest.mark.parametrize("output_dir", [False, True], ids=["print", "output dir"])
-def test_workers_give_what_one_process_gives(mixed_inputs: Path, jobs: str, output_dir: bool) -> None:
+def test_workers_give_what_one_process_gives(mixed_inputs: Path, road: str, jobs: str, output_dir: bool) -> None:
+    (mixed_inputs / "sitecustomize.py").write_text(EXPLODING_FORMATTER + forced_road(road))
     where = ["-o", "out"] if output_dir else []
     single = outcome(mixed_inputs, "-j", "1", *where, *MIXED_ARGS)
     if output_dir:
         (mixed_inputs / "out").rename(mixed_inputs / "out-single")
-    parallel = outcome(mixed_inputs, "--jobs", jobs, *where, *MIXED_ARGS)
+    rendered_by = mixed_inputs / "rendered-by"
+    parallel = outcome(mixed_inputs, "--jobs", jobs, *where, *MIXED_ARGS, env={"RENDERED_BY": str(rendered_by)})
     assert parallel == single
+    # Every input but those refused at once (standard input named twice, a report name taken
+    # twice) was rendered by a worker of the road.
+    workers = rendered_by.read_text().splitlines()
+    assert len(workers) == len(MIXED_ARGS) - 1 - output_dir
+    if road == "threads":
+        assert all(name.startswith("rufus-report-render_") for name in workers), workers
+    else:
+        assert set(workers) == {"worker process"}
     returncode, stdout, errors, files = single
     labels = [line.split(": ")[1] for line in errors]
     duplicate = ["nested/a.json"] if output_dir else []
     assert labels == [
         "missing.json",
         "bad.json",
+        "deep.json",
         *duplicate,
         "folder",
         "array.json",
@@ -104,29 +120,43 @@ def test_a_bad_job_count_is_a_usage_error(tmp_path: Path, value: str, message: s
     assert f"argument -j/--jobs: {message}" in result.stderr.decode()
 
 
-@pytest.mark.skipif(os.name != "posix", reason="a worker killed by a signal")
-def test_a_worker_that_dies_fails_its_input_only(mixed_inputs: Path) -> None:
-    (mixed_inputs / "sitecustomize.py").write_text(
-        EXPLODING_FORMATTER
-        + """
+# The input b"die" ends the worker process that renders it, or raises where a worker thread
+# renders it (a thread cannot die alone): a fault that no input should cause.
+DYING = """
 import os, signal
 
-class Dying(velmora.Velmora):
-    def _format_section(self, index, answer, question):
-        if answer == "die":
-            os.kill(os.getpid(), signal.SIGKILL)
-        return super()._format_section(index, answer, question)
+_take_payload = rendering.take_payload
 
-velmora.Velmora = Dying
+
+def _dying(source):
+    if source[-1] == b"die":
+        if multiprocessing.parent_process():
+            os.kill(os.getpid(), signal.SIGKILL)
+        raise MemoryError("cannot allocate")
+    return _take_payload(source)
+
+
+rendering.take_payload = _dying
 """
-    )
-    write_files(mixed_inputs, {"dies.json": json.dumps({"answers": ["die"]}).encode()})
+
+
+@pytest.mark.parametrize(
+    "road, reason",
+    [
+        pytest.param(
+            "processes",
+            "the worker process was stopped by SIGKILL",
+            marks=pytest.mark.skipif(os.name != "posix", reason="a worker killed by a signal"),
+        ),
+        ("threads", "MemoryError: cannot allocate"),
+    ],
+)
+def test_a_worker_that_dies_fails_its_input_only(mixed_inputs: Path, road: str, reason: str) -> None:
+    (mixed_inputs / "sitecustomize.py").write_text(EXPLODING_FORMATTER + forced_road(road) + DYING)
+    write_files(mixed_inputs, {"dies.json": b"die"})
     names = ["a.json", "dies.json", *sorted(name for name in MIXED_FILES if name.startswith("many/")), "b.json"]
     returncode, stdout, errors, files = outcome(mixed_inputs, "-j", "2", "-o", "out", *names)
-    assert (returncode, errors) == (
-        2,
-        ["rufus-report: dies.json: cannot render: the worker process was stopped by SIGKILL"],
-    )
+    assert (returncode, errors) == (2, [f"rufus-report: dies.json: cannot render: {reason}"])
     assert files is not None and sorted(files) == sorted(
         Path(name).stem + ".md" for name in names if name != "dies.json"
     )

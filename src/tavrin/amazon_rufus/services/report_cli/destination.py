@@ -12,9 +12,9 @@ Making reports durable one by one (an fsync each) waits for the file system's
 journal once per report. On POSIX systems the main process instead syncs a
 batch of staged reports side by side, in threads (fdatasync, which the journal
 commits together), then renames them; on Windows each report is synced as it
-is staged (by the worker process that rendered it, if any, so that workers
-sync side by side). The folder itself is synced at the end (where it can be),
-so that the renames are durable too.
+is staged (by the worker process or thread that rendered it, if any, so
+that workers sync side by side). The folder itself is synced at the end
+(where it can be), so that the renames are durable too.
 """
 
 from __future__ import annotations

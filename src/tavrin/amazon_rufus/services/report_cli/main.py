@@ -16,7 +16,7 @@ from .console import Console
 from .destination import FOLDER_ERRORS, Destination, DestinationError, os_reason
 from .planning import label, plan
 from .rendering import Outcome, Rendered, Settings, Task, stage
-from .runners import InProcess, WorkerProcesses, usable_cpus
+from .runners import InProcess, WorkerProcesses, WorkerThreads, usable_cpus, workers
 
 EXIT_OK = 0
 EXIT_OUTPUT_CLOSED = 1
@@ -115,10 +115,10 @@ class _Run:
         tasks = [item for item in items if isinstance(item, Task)]
         self._tasks = {task.index: task for task in tasks}
         out = sys.stdout.buffer if self._destination is None else None
-        runner: InProcess | WorkerProcesses | None = None
+        runner: InProcess | WorkerThreads | WorkerProcesses | None = None
         try:
             if self._jobs > 1 and len(tasks) > 1:
-                runner = WorkerProcesses(self._settings, min(self._jobs, len(tasks)))
+                runner = workers(self._settings, min(self._jobs, len(tasks)))
             else:
                 runner = InProcess(self._settings)
             outcomes = runner.outcomes(tasks)

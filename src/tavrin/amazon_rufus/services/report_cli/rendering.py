@@ -1,6 +1,6 @@
 """One task: read an input, render its report, and hand it on (to be staged in the output folder,
-or as bytes to print). The same code runs in the main process and in worker processes; staging is
-the main process's."""
+or as bytes to print). The same code runs in the main process, in worker processes and in worker
+threads; staging is the main process's (worker threads stage their own reports)."""
 
 from __future__ import annotations
 

@@ -1,6 +1,7 @@
-"""Where tasks run: in this process, or in worker processes. Either way the outcomes come back
-in task order, and closing a runner early (Ctrl-C, a folder that fails) stops every process it
-started, the interpreter's helper processes included."""
+"""Where tasks run: in this process, in worker processes, or in worker threads where the
+interpreter runs threads in parallel (a free-threaded build with the GIL off). Whichever, the
+outcomes come back in task order, and closing a runner early (Ctrl-C, a folder that fails) stops
+every process or thread it started, the interpreter's helper processes included."""
 
 from __future__ import annotations
 
@@ -8,8 +9,11 @@ import contextlib
 import multiprocessing
 import os
 import signal
+import sys
+import threading
 from collections import deque
 from collections.abc import Iterator, Sequence
+from concurrent.futures import Future, ThreadPoolExecutor
 from multiprocessing.connection import Connection, wait
 from typing import Any
 
@@ -20,8 +24,26 @@ from .rendering import Outcome, Rendered, Renderer, Settings, Task, stage
 LEAD_PER_WORKER = 4
 
 
+# How often a wait for a worker thread lets Ctrl-C in where a lock's wait cannot be interrupted
+# (Windows, before CPython 3.14).
+WAKE_SECONDS = 0.1
+
+
 def usable_cpus() -> int:
     return os.process_cpu_count() or 1
+
+
+def gil_enabled() -> bool:
+    """Whether this interpreter's threads take turns under its global lock: so everywhere but in
+    a free-threaded build running with the GIL off. Asked when a run starts, after the formatter
+    was imported (an extension module may turn the GIL back on as it is imported)."""
+    probe = getattr(sys, "_is_gil_enabled", None)
+    return probe is None or probe()
+
+
+def workers(settings: Settings, count: int) -> WorkerThreads | WorkerProcesses:
+    """Threads where they run in parallel: nothing to start, pickle or send; else processes."""
+    return WorkerProcesses(settings, count) if gil_enabled() else WorkerThreads(settings, count)
 
 
 class InProcess:
@@ -34,6 +56,54 @@ class InProcess:
 
     def close(self, interrupted: bool = False) -> None:
         pass
+
+
+class WorkerThreads:
+    """Tasks rendered by threads of this process, each with a formatter of its own; each thread
+    also stages the report it rendered, so that encoding and writing run side by side too. The
+    main process still makes the reports durable and publishes them, in order.
+
+    A thread cannot be stopped half-way: closing early cancels the tasks not yet begun and waits
+    for those in hand (one per thread), so that no report is staged once the run cleans up."""
+
+    def __init__(self, settings: Settings, count: int) -> None:
+        self._settings = settings
+        self._lead = LEAD_PER_WORKER * count
+        self._local = threading.local()
+        self._pool = ThreadPoolExecutor(count, thread_name_prefix="rufus-report-render")
+
+    def outcomes(self, tasks: Sequence[Task]) -> Iterator[Outcome | Rendered]:
+        pending: deque[Future[Outcome | Rendered]] = deque()
+        for task in tasks:
+            pending.append(self._pool.submit(self._run, task))
+            if len(pending) >= self._lead:
+                yield _result(pending.popleft())
+        while pending:
+            yield _result(pending.popleft())
+
+    def _run(self, task: Task) -> Outcome | Rendered:
+        renderer = getattr(self._local, "renderer", None)
+        if renderer is None:
+            renderer = self._local.renderer = Renderer(self._settings)
+        try:
+            outcome = renderer.render(task)
+            if isinstance(outcome, Rendered):
+                assert self._settings.destination is not None
+                outcome = stage(self._settings.destination, outcome)
+        except Exception as error:  # what would end a worker process fails its task only
+            return Outcome(task.index, error=f"cannot render: {type(error).__name__}: {error}")
+        return outcome
+
+    def close(self, interrupted: bool = False) -> None:
+        self._pool.shutdown(wait=True, cancel_futures=interrupted)
+
+
+def _result(future: Future[Outcome | Rendered]) -> Outcome | Rendered:
+    while True:
+        try:
+            return future.result(WAKE_SECONDS)
+        except TimeoutError:
+            pass
 
 
 class WorkerProcesses:
