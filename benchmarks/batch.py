@@ -4,11 +4,12 @@ Generates (once) a deterministic folder of saved result payloads (mixed answers:
 front-end blocks, product links) and prints, in one run:
 
   batch    files/s and MB/s of `rufus-report -j 1 -o DIR` and `-j 2` (worker processes, or
-           worker threads where the GIL is off: the first line says which), beside the same batch
-           through a plain loop in one process (read, json.loads, format_data, write, fsync,
-           rename), each a whole command in a subprocess; the rounds are interleaved, and the
-           median and the range over them are shown, with each command's speed-up over the
-           plain loop in the same round
+           worker threads where the GIL is off: the first line says which), and of both printing
+           to /dev/null (the rendering without the disk), beside the same batch through a plain
+           loop in one process (read, json.loads, format_data, write, fsync, rename), each a
+           whole command in a subprocess; the rounds are interleaved, and the median and the
+           range over them are shown, with each command's speed-up over the plain loop in the
+           same round
   sync     ways of making the reports durable, side by side on the same rendered reports:
            an fsync per report (as the plain loop does), fdatasync of a batch in a thread
            pool (what rufus-report does), one syncfs() per batch (Linux), and none (which
@@ -140,8 +141,9 @@ def big_run(directory: Path, megabytes: int, kind: str) -> Path:
 
 def timed(command: list[str]) -> float:
     with tempfile.TemporaryDirectory(dir=BUILD) as out:
+        command = [*command[:1], *[out if part == "DIR" else part for part in command[1:]]]
         started = time.perf_counter()
-        subprocess.run([*command[:1], *[out if part == "DIR" else part for part in command[1:]]], check=True)
+        subprocess.run(command, check=True, stdout=subprocess.DEVNULL)
         return time.perf_counter() - started
 
 
@@ -156,6 +158,8 @@ def batch(paths: list[Path], megabytes: float, repeat: int, script: str) -> None
         "plain loop (json.loads, fsync each)": [sys.executable, "-c", PLAIN_LOOP, "DIR", *names],
         "rufus-report -j 1 -o DIR": [script, "-j", "1", "-o", "DIR", *names],
         "rufus-report -j 2 -o DIR": [script, "-j", "2", "-o", "DIR", *names],
+        "rufus-report -j 1 > /dev/null": [script, "-j", "1", *names],
+        "rufus-report -j 2 > /dev/null": [script, "-j", "2", *names],
     }
     seconds: dict[str, list[float]] = {name: [] for name in commands}
     for _ in range(repeat):
