@@ -1,8 +1,8 @@
 """rufus-report stopped or failing mid-batch, run as a user runs it: Ctrl-C under every start
 method of worker processes and with worker threads, a disk that fills up, a folder that turns
-read-only, SIGKILL. In
-every case each report on disk is the previous one or the complete new one, the reports written
-are those of the first inputs, and a later run is not disturbed by what was left."""
+read-only, SIGKILL. In every case each report on disk is the previous one or the complete new
+one, the reports written are those of the first inputs, and a later run is not disturbed by what
+was left."""
 
 from __future__ import annotations
 
