@@ -38,11 +38,6 @@ cd "$root"
 
 usage() { sed -n '2,/^set -euo/{/^set -euo/d;s/^# \{0,1\}//;p}' "$0"; }
 
-# Until both modules declare Py_mod_gil, importing them turns the GIL back on;
-# this forces it off for the import check and the suite. Remove this line once
-# they do: the import check then shows that the modules keep it off.
-gil_override=(PYTHON_GIL=0)
-
 versions=(3.13) rev='' rebuild='' tsan='' seconds=180
 while [ $# -gt 0 ]; do
   case $1 in
@@ -127,7 +122,7 @@ interpreter() {
 # Imports both modules in a fresh interpreter: the GIL must still be off.
 gil_check() {
   local venv=$1
-  inside env -C / "${gil_override[@]}" "$venv/bin/python" -W always -c '
+  inside env -C / "$venv/bin/python" -W always -c '
 import sys, sysconfig
 assert sysconfig.get_config_var("Py_GIL_DISABLED") == 1, "not a free-threaded interpreter"
 import tavrin.amazon_rufus.services.velmora as velmora
@@ -161,14 +156,14 @@ run_python() {
   fi
 
   phase "suite ${version}t"
-  if ! userland_pytest "py${version}t" "$venv" "${gil_override[@]}" "${older_mypy[@]}" "$@"; then
+  if ! userland_pytest "py${version}t" "$venv" "${older_mypy[@]}" "$@"; then
     phase_end failed; phase_result "${version}t: FAILED, ${pytest_summary:-no pytest summary}"
     while IFS= read -r line; do phase_result "  $line"; done \
       < <(grep -E '^(FAILED|ERROR) ' "$userland_logs/suite-py${version}t.log")
     return 1
   fi
   phase_end
-  phase_result "${version}t: ${pytest_summary:-passed} ($(inside "$python" -c 'import sys; print(sys.version.split()[0])'), ${gil_override[*]:-GIL not forced})"
+  phase_result "${version}t: ${pytest_summary:-passed} ($(inside "$python" -c 'import sys; print(sys.version.split()[0])'), GIL left to the modules)"
 }
 
 # The stress test under ThreadSanitizer, interpreter and modules instrumented.
@@ -198,7 +193,7 @@ run_tsan() {
   local end=$((SECONDS + seconds)) runs=0 failed_runs=0
   while [ $runs -eq 0 ] || [ $SECONDS -lt $end ]; do
     runs=$((runs + 1))
-    userland_pytest "py${version}t-tsan" "$venv" "${gil_override[@]}" TAVRIN_STRESS_SECONDS=$((end > SECONDS ? end - SECONDS : 1)) \
+    userland_pytest "py${version}t-tsan" "$venv" TAVRIN_STRESS_SECONDS=$((end > SECONDS ? end - SECONDS : 1)) \
       TSAN_OPTIONS="suppressions=$prefix/suppressions_free_threading.txt halt_on_error=0 exitcode=0 log_path=$reports/report history_size=4" \
       -p no:cacheprovider -q tests/test_threads.py -k stress || { status=1; failed_runs=$((failed_runs + 1)); }
   done
