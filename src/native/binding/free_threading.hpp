@@ -83,16 +83,19 @@ class HeldValue {
 };
 
 // Does the caller hold the only reference to `object`, so that changing it
-// in place is invisible to everyone else? Where the interpreter cannot tell
-// (free-threaded 3.13 has no safe test), no.
+// in place is invisible to everyone else? On the free-threaded build the
+// count is split between the owning thread's and a shared one, which other
+// threads change at will: only an object this thread owns, with one local
+// reference and no shared one, is ours alone.
 inline bool is_sole_reference(PyObject *object) {
 #if !defined(Py_GIL_DISABLED)
   return Py_REFCNT(object) == 1;
 #elif PY_VERSION_HEX >= 0x030E0000
   return PyUnstable_Object_IsUniquelyReferenced(object);
 #else
-  (void)object;
-  return false;
+  // 3.14's PyUnstable_Object_IsUniquelyReferenced, which 3.13 lacks.
+  return _Py_IsOwnedByCurrentThread(object) && _Py_atomic_load_uint32_relaxed(&object->ob_ref_local) == 1 &&
+         _Py_atomic_load_ssize_relaxed(&object->ob_ref_shared) == 0;
 #endif
 }
 
