@@ -18,7 +18,8 @@
 # GIL still off (sys._is_gil_enabled()).
 #
 # --tsan instead builds the interpreter with ThreadSanitizer (clang, with
-# CPython's own Tools/tsan/suppressions_free_threading.txt) and the modules
+# CPython's own Tools/tsan/suppressions_free_threading.txt, and
+# scripts/lib/tsan_suppressions.txt for interpreter races it misses) and the modules
 # with CMake's TAVRIN_TSAN, runs the thread stress test for --seconds (default
 # 180; again for the time left when a run crashes), and lists every crash and
 # every race report whose stacks pass through our modules; it fails when
@@ -192,6 +193,8 @@ run_tsan() {
   phase "stress test under TSan (${seconds} s)"
   rm -rf --one-file-system "${userland:?}$reports"
   mkdir -p "$userland$reports"
+  local suppressions=/srv/tavrin/tsan-suppressions.txt
+  cat "$userland$prefix/suppressions_free_threading.txt" scripts/lib/tsan_suppressions.txt >"$userland$suppressions"
   # Races do not stop a run (exitcode=0: the test judges results, the reports
   # are read below); a crash does, and the stress test starts again for the
   # time that is left, so that the whole time is spent looking for races.
@@ -199,7 +202,7 @@ run_tsan() {
   while [ $runs -eq 0 ] || [ $SECONDS -lt $end ]; do
     runs=$((runs + 1))
     userland_pytest "py${version}t-tsan" "$venv" TAVRIN_STRESS_SECONDS=$((end > SECONDS ? end - SECONDS : 1)) \
-      TSAN_OPTIONS="suppressions=$prefix/suppressions_free_threading.txt halt_on_error=0 exitcode=0 log_path=$reports/report history_size=4" \
+      TSAN_OPTIONS="suppressions=$suppressions halt_on_error=0 exitcode=0 log_path=$reports/report history_size=4" \
       -p no:cacheprovider -q tests/test_threads.py -k stress || { status=1; failed_runs=$((failed_runs + 1)); }
   done
   phase_end

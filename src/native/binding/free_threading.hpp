@@ -73,8 +73,10 @@ class HeldValue {
   }
 
   void hold(PyObject *value) {
-    if constexpr (kFreeThreaded) Py_XSETREF(value_, Py_NewRef(value));
-    else value_ = value;
+    if constexpr (kFreeThreaded)
+      Py_XSETREF(value_, Py_NewRef(value));
+    else
+      value_ = value;
   }
   PyObject *get() const { return value_; }
 

@@ -31,7 +31,8 @@ inline Ref type_lookup(PyTypeObject *type, PyObject *name) { return Ref::steal(_
 // The type's version as it stands, 0 when it has none now. Other threads
 // change it with atomic writes on the free-threaded build.
 inline unsigned int current_type_version(PyTypeObject *type) {
-  if constexpr (kFreeThreaded) return std::atomic_ref<unsigned int>(type->tp_version_tag).load(std::memory_order_relaxed);
+  if constexpr (kFreeThreaded)
+    return std::atomic_ref<unsigned int>(type->tp_version_tag).load(std::memory_order_relaxed);
   return type->tp_version_tag;
 }
 
