@@ -25,10 +25,17 @@ def test_bench_prints_a_row_per_workload() -> None:
     assert all(len(row) == 11 for row in rows)
 
 
-def test_batch_times_both_job_counts_and_splits_one_process(tmp_path: Path) -> None:
-    output = run_script("batch.py", "--runs", "6", "--repeat", "1", "--dir", str(tmp_path / "runs"))
+def test_batch_prints_every_part(tmp_path: Path) -> None:
+    output = run_script(
+        "batch.py", "--runs", "6", "--repeat", "1", "--big-mb", "1", "--dir", str(tmp_path / "runs")
+    )
     assert output.startswith("6 saved runs")
-    assert re.search(r"^rufus-report -j 1 -o DIR +\d", output, re.MULTILINE)
+    for command in ("plain loop", "rufus-report -j 1 -o DIR", "rufus-report -j 2 -o DIR"):
+        assert re.search(rf"^  {command}.* \d+\.\d+ \(\d+\.\d+-\d+\.\d+\)$", output, re.MULTILINE), command
+    for way in ("an fsync per report", "no sync"):
+        assert re.search(rf"^  {way}.* s$", output, re.MULTILINE), way
     for part in ("reading and parsing", "formatting", "writing"):
         assert re.search(rf"^  {part} +\d+\.\d+ s +\d+ %$", output, re.MULTILINE), part
+    for kind in ("mixed", "text"):
+        assert re.search(rf"^  {kind} answers, .* MiB, less the interpreter's \d+\.\d+ .* x the file$", output, re.M), kind
     assert len(list((tmp_path / "runs").glob("run*.json"))) == 6

@@ -52,8 +52,16 @@ big_inputs = pytest.mark.parametrize("inputs", [4000], indirect=True, ids=["1.2 
 medium_inputs = pytest.mark.parametrize("inputs", [1000], indirect=True, ids=["290 KB reports"])
 
 
-def start(inputs: Path, out: Path, method: str, jobs: str) -> subprocess.Popen[bytes]:
-    command = [sys.executable, "-c", WITH_START_METHOD, method, "-j", jobs, "-o", str(out), *NAMES]
+# Each report synced on its own, as where the file system cannot be synced a batch at a time.
+SYNC_EACH = """
+from tavrin.amazon_rufus.services.report_cli import destination
+destination.SYNC_EACH = True
+"""
+
+
+def start(inputs: Path, out: Path, method: str, jobs: str, sync: str = "batch") -> subprocess.Popen[bytes]:
+    code = (SYNC_EACH if sync == "each" else "") + WITH_START_METHOD
+    command = [sys.executable, "-c", code, method, "-j", jobs, "-o", str(out), *NAMES]
     # A session of its own: the test's signals reach the command's process group alone.
     return subprocess.Popen(command, cwd=inputs, stdout=subprocess.PIPE, stderr=subprocess.PIPE, start_new_session=True)
 
@@ -115,10 +123,13 @@ def test_ctrl_c_stops_at_once_says_what_was_written_and_leaves_only_whole_report
 LEFTOVER = re.compile(r"\.run\d{3}\.md\.[0-9a-f]{16}\.tmp")
 
 
+@pytest.mark.parametrize("sync", ["batch", "each"], ids=["synced a batch at a time", "synced one by one"])
 @pytest.mark.parametrize("jobs", ["1", "2"])
 @pytest.mark.parametrize("fault", ["disk full", "read-only", "SIGKILL"])
 @medium_inputs
-def test_faults_mid_batch_lose_nothing(inputs: tuple[Path, bytes], tmp_path: Path, fault: str, jobs: str) -> None:
+def test_faults_mid_batch_lose_nothing(
+    inputs: tuple[Path, bytes], tmp_path: Path, fault: str, jobs: str, sync: str
+) -> None:
     folder, new = inputs
     out = tmp_path / "out"
     if fault == "SIGKILL":
@@ -130,7 +141,7 @@ def test_faults_mid_batch_lose_nothing(inputs: tuple[Path, bytes], tmp_path: Pat
         context.__enter__()
     try:
         write_files(out, {Path(name).stem + ".md": f"old {name}\n".encode() for name in NAMES})
-        with start(folder, out, "default", jobs) as process:
+        with start(folder, out, "default", jobs, sync) as process:
             if fault != "disk full":
                 wait_for_new_report(process, out, new)
                 if fault == "read-only":

@@ -13,22 +13,30 @@
 #       name resolution, its CA bundle (for pip) and its pip index, if it names
 #       one. MIRROR defaults to the host's own (debian_mirror).
 #   userland_packages PACKAGE...   installs those missing (apt-get)
+#   userland_source SUITE PACKAGE DIR
+#                                  the upstream source of Debian's source
+#                                  package PACKAGE as SUITE has it, unpacked
+#                                  into DIR inside (a deb-src line for SUITE
+#                                  from the userland's own mirror); sets
+#                                  source_version to its Debian version
 #   userland_copy_tree [COMMIT]    the working tree (tracked files and
 #                                  untracked ones git does not ignore), or a
 #                                  commit's, into a fresh $userland_tree
-#   userland_venv [--fresh] PYTHON VENV
+#   userland_venv [--fresh] PYTHON VENV [PIP ARGUMENTS...]
 #                                  a venv made (or reused; with --fresh always
-#                                  made anew) with the test tools
+#                                  made anew) with the test tools (the
+#                                  arguments go to their install)
 #   userland_build LABEL VENV [VAR=VALUE...]
 #                                  installs the tree into the venv, warnings as
 #                                  errors; the log goes to $userland_logs
 #   userland_install_wheel VENV WHEEL
 #                                  installs a wheel built on the host (a file
 #                                  there) into the venv, building nothing
-#   userland_pytest LABEL VENV [pytest arguments]
+#   userland_pytest LABEL VENV [VAR=VALUE...] [pytest arguments]
 #                                  the suite from the tree, against what the
-#                                  venv has installed, shown and logged; sets
-#                                  pytest_summary to pytest's last line
+#                                  venv has installed, shown and logged, with
+#                                  those variables set; sets pytest_summary to
+#                                  pytest's last line
 #   inside COMMAND...              runs a command in the userland with a clean
 #                                  environment (as i686 for an i386 userland)
 #   userland_i386                  userland_start and userland_packages for the
@@ -286,6 +294,36 @@ userland_packages() {
   phase_end
 }
 
+# The upstream tarball of a source package, not Debian's patched tree: the
+# patches fit the interpreter to Debian's own layout (dist-packages, multiarch),
+# and a build for a prefix of its own wants upstream's.
+userland_source() {
+  local suite=$1 package=$2 dir=$3 mirror own list line
+  read -r mirror own < <(awk '$1 == "deb" { print $2, $3; exit }' "$userland/etc/apt/sources.list" 2>/dev/null) || true
+  [ -n "$mirror" ] || { echo "error: no deb line in $userland/etc/apt/sources.list" >&2; return 1; }
+  line="deb-src $mirror $suite main"
+  # Another suite's Release file (unstable's) may be past its Valid-Until date
+  # on a mirror that lags; apt still checks its signature. (The userland's own
+  # suite keeps the check its deb line has: apt wants one value per suite.)
+  [ "$suite" = "$own" ] || line="deb-src [check-valid-until=no] $mirror $suite main"
+  list=$userland/etc/apt/sources.list.d/source-$suite.list
+  [ "$(cat "$list" 2>/dev/null)" = "$line" ] || echo "$line" >"$list"
+  inside apt-get update -q || return 1
+  # shellcheck disable=SC2016  # expanded inside
+  source_version=$(inside bash -euc '
+    package=$1 suite=$2 dir=$3 download=/srv/tavrin/source-download
+    rm -rf "$download" "$dir"
+    mkdir -p "$download" "$dir"
+    chown _apt "$download"  # apt downloads as _apt where it can write
+    cd "$download"
+    apt-get source -q --download-only "$package/$suite" >&2
+    orig=$(ls ./*.orig.tar.* | grep -v "\.asc$")
+    tar -xf "$orig" --strip-components=1 -C "$dir"
+    sed -n "s/^Version: //p" ./*.dsc
+    rm -rf "$download"' _ "$package" "$suite" "$dir") || return 1
+  echo "$package $source_version ($suite): upstream source in $dir"
+}
+
 userland_copy_tree() {
   local what
   phase "copy tree"
@@ -311,17 +349,19 @@ userland_venv() {
   local fresh=0
   if [ "$1" = --fresh ]; then fresh=1; shift; fi
   local python=$1 venv=$2
+  shift 2
   # shellcheck disable=SC2016  # expanded inside
   inside bash -euc '
     python=$1 venv=$2 tree=$3 fresh=$4
+    shift 4
     want=$("$python" -c "import sys; print(sys.version_info[:2])")
     if [ "$fresh" = 1 ] || [ "$("$venv/bin/python" -c "import sys; print(sys.version_info[:2])" 2>/dev/null)" != "$want" ]; then
       rm -rf "$venv"
       "$python" -m venv "$venv"
     fi
     "$venv/bin/python" -m pip install -q --upgrade pip
-    "$venv/bin/python" -m pip install -q -r "$tree/requirements-dev.txt"
-    "$venv/bin/python" -VV' _ "$python" "$venv" "$userland_tree" "$fresh"
+    "$venv/bin/python" -m pip install -q "$@" -r "$tree/requirements-dev.txt"
+    "$venv/bin/python" -VV' _ "$python" "$venv" "$userland_tree" "$fresh" "$@"
 }
 
 userland_install_wheel() {
@@ -367,10 +407,11 @@ pytest_summary_of() {
 }
 
 userland_pytest() {
-  local label=$1 venv=$2 log=$userland_logs/suite-$1.log status=0
+  local label=$1 venv=$2 log=$userland_logs/suite-$1.log status=0 vars=()
   shift 2
+  while [ $# -gt 0 ] && [[ $1 =~ ^[A-Za-z_][A-Za-z0-9_]*= ]]; do vars+=("$1"); shift; done
   # -P: the tree's root is not put on sys.path; the package comes from the venv.
-  inside env -C "$userland_tree" "$venv/bin/python" -P -m pytest "$@" 2>&1 |
+  inside env -C "$userland_tree" "${vars[@]}" "$venv/bin/python" -P -m pytest "$@" 2>&1 |
     (trap "" INT; exec tee "$log") || status=$?
   # shellcheck disable=SC2034  # read by the calling script
   pytest_summary=$(pytest_summary_of "$log") || true

@@ -3,7 +3,7 @@
 from __future__ import annotations
 
 import argparse
-from importlib import metadata
+import sys
 from pathlib import Path
 
 from .console import PROG
@@ -53,10 +53,23 @@ exit status:
 
 
 def _version() -> str:
+    from importlib import metadata  # looked up when asked for only: it takes a while
+
     try:
         return metadata.version(DISTRIBUTION)
     except metadata.PackageNotFoundError:
         return "unknown"
+
+
+class _VersionAction(argparse.Action):
+    """argparse's "version" action, with the version looked up only when it is asked for."""
+
+    def __init__(self, option_strings: list[str], dest: str = argparse.SUPPRESS, **kwargs: object) -> None:
+        super().__init__(option_strings, dest, nargs=0, default=argparse.SUPPRESS, help="show program's version number and exit")
+
+    def __call__(self, parser: argparse.ArgumentParser, *args: object) -> None:
+        parser._print_message(f"{parser.prog} {_version()}\n", sys.stdout)
+        parser.exit()
 
 
 def build_parser() -> argparse.ArgumentParser:
@@ -92,7 +105,7 @@ def build_parser() -> argparse.ArgumentParser:
         action="store_true",
         help="an empty report (no usable answers) is a failure: not printed or written, exit status 2",
     )
-    parser.add_argument("--version", action="version", version=f"%(prog)s {_version()}")
+    parser.add_argument("--version", action=_VersionAction)
     return parser
 
 

@@ -8,13 +8,14 @@ import signal
 import sys
 import threading
 from collections.abc import Sequence
+from concurrent.futures import Future, ThreadPoolExecutor
 from typing import BinaryIO
 
 from .arguments import build_parser
 from .console import Console
 from .destination import FOLDER_ERRORS, Destination, DestinationError, os_reason
 from .planning import label, plan
-from .rendering import Outcome, Settings, Task
+from .rendering import Outcome, Rendered, Settings, Task, stage
 from .runners import InProcess, WorkerProcesses, usable_cpus
 
 EXIT_OK = 0
@@ -24,6 +25,11 @@ EXIT_INTERRUPTED = 130
 
 # Below this many inputs a batch finishes before a progress bar would be of use.
 PROGRESS_MIN_FILES = 11
+
+# Staged reports are made durable together and then published, once this many of them (or
+# this many bytes) wait, and at the end; their outcomes are delivered then, in input order.
+BATCH_REPORTS = 32
+BATCH_BYTES = 32 << 20
 
 
 class _FolderFailed(Exception):
@@ -69,6 +75,12 @@ class _Run:
         self._printed = 0  # reports delivered to standard output (empty ones too)
         self._printed_any = False  # some report had text: the next one starts after a blank line
         self._tasks: dict[int, Task] = {}
+        self._batch: list[Outcome] = []  # outcomes waiting for their reports to be made durable
+        self._batch_bytes = 0
+        # Reports are staged by a thread of their own, one at a time, while the next input is
+        # rendered: the file system's work overlaps the formatter's.
+        self._writer: ThreadPoolExecutor | None = None
+        self._writing: Future[Outcome] | None = None
 
     def execute(self) -> int:
         destination = self._destination
@@ -93,6 +105,9 @@ class _Run:
                 return EXIT_OUTPUT_CLOSED
             assert isinstance(error, OSError)
             self._console.error("<stdout>", f"cannot write: {os_reason(error)}")
+        finally:
+            if destination is not None:
+                destination.close()
         return EXIT_FAILED if self._console.failed else EXIT_OK
 
     def _render_all(self) -> None:
@@ -108,13 +123,72 @@ class _Run:
                 runner = InProcess(self._settings)
             outcomes = runner.outcomes(tasks)
             for item in items:
-                self._deliver(item if isinstance(item, Outcome) else next(outcomes), out)
+                self._take(item if isinstance(item, Outcome) else next(outcomes), out)
+            self._take_written(out)
+            self._flush(out)
+            if self._destination is not None:
+                try:
+                    self._destination.sync_folder()
+                except OSError as error:
+                    raise DestinationError(f"cannot make the reports durable: {os_reason(error)}") from None
             runner.close()
         except BaseException:
             _stopping()
             if runner is not None:
                 runner.close(interrupted=True)
             raise
+        finally:
+            # A stopped run cleans up only once no report is being written.
+            if self._writer is not None:
+                self._writer.shutdown(wait=True)
+
+    def _take(self, item: Outcome | Rendered, out: BinaryIO | None) -> None:
+        """The next outcome in input order, or the next report to stage (while the report before
+        it is staged, if any, this one was rendered)."""
+        self._take_written(out)
+        if isinstance(item, Outcome):
+            self._receive(item, out)
+            return
+        assert self._destination is not None
+        if self._writer is None:
+            self._writer = ThreadPoolExecutor(1, thread_name_prefix="rufus-report-writer")
+        self._writing = self._writer.submit(stage, self._destination, item)
+
+    def _take_written(self, out: BinaryIO | None) -> None:
+        if self._writing is not None:
+            writing, self._writing = self._writing, None
+            self._receive(writing.result(), out)
+
+    def _receive(self, outcome: Outcome, out: BinaryIO | None) -> None:
+        """Deliver an outcome, or keep it in the batch until the reports staged so far can be
+        made durable together."""
+        destination = self._destination
+        if destination is None or destination.sync_each:
+            self._deliver(outcome, out)
+            return
+        if outcome.folder_failed:
+            self._flush(out)  # what was staged before the folder failed is published first
+            self._deliver(outcome, out)
+        self._batch.append(outcome)
+        self._batch_bytes += outcome.size
+        if len(self._batch) >= BATCH_REPORTS or self._batch_bytes >= BATCH_BYTES:
+            self._flush(out)
+
+    def _flush(self, out: BinaryIO | None) -> None:
+        """Make the batch's staged reports durable, then deliver its outcomes in order: a report
+        is never renamed into place before its content is on disk."""
+        batch, self._batch, self._batch_bytes = self._batch, [], 0
+        staged = [outcome for outcome in batch if outcome.staged is not None]
+        if staged:
+            assert self._destination is not None
+            try:
+                self._destination.sync_staged([outcome.staged for outcome in staged if outcome.staged])
+            except OSError as error:
+                # Left to the clean-up of a stopped run: none of the batch is published.
+                target = self._tasks[staged[0].index].target
+                raise _FolderFailed(f"cannot write {target}: {os_reason(error)}") from None
+        for outcome in batch:
+            self._deliver(outcome, out)
 
     def _deliver(self, outcome: Outcome, out: BinaryIO | None) -> None:
         name = label(self._files[outcome.index])

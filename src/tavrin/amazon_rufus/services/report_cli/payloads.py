@@ -1,14 +1,21 @@
 """From the bytes of a saved run to its payload, and from a report to the bytes written out.
 
 Every message here is what the user reads after "rufus-report: FILE: ".
+
+A payload is what json.loads gives. Where msgspec is installed, UTF-8 input is parsed by it
+first, straight from the bytes: on every document it accepts it gives what json.loads gives
+(large integers stay exact), and whatever it refuses (NaN, infinities, 1e400, lone surrogate
+escapes, bad input of every kind) goes to json.loads, which gives the payload or the reason.
 """
 
 from __future__ import annotations
 
 import codecs
+import gc
 import json
 import re
 import sys
+from collections.abc import Iterator
 from typing import Any
 
 
@@ -42,18 +49,74 @@ _INTEGER = re.compile(r"-?\d+")
 
 LONE_SURROGATE = re.compile("[\ud800-\udfff]")
 
+# Characters of a report encoded at a time: the whole report is never held twice.
+ENCODE_CHUNK = 1 << 20
+
+# The nesting that a document parsed by msgspec may have. json.loads refuses a document nested
+# deeper than the interpreter's C recursion limit allows (thousands of levels, less in a worker
+# process than in the main one), msgspec at about the same depth but not quite; so a deeper
+# document is left to json.loads, which decides as it always has. Saved runs nest under 10 levels.
+FAST_DEPTH = 200
+
 
 def load_payload(data: bytes) -> dict[str, Any]:
     """The payload of a saved run: a JSON object in UTF-8, UTF-16 or UTF-32."""
-    return parse(decode(data))
+    return take_payload([data])
 
 
-def decode(data: bytes) -> str:
+def take_payload(source: list[bytes]) -> dict[str, Any]:
+    """load_payload() of the bytes in `source`, which it takes out: they are freed as soon as
+    they are parsed (or decoded), not when the caller lets go of them."""
+    data = source.pop()
     mark, codec, name = _encoding(data)
+    if codec == "utf-8" and (document := _fast_parse(data, len(mark))) is not _UNDECIDED:
+        del data
+        return _object(document)
+    text = _decode(data, mark, codec, name)
+    del data
+    return parse(text)
+
+
+def _decode(data: bytes, mark: bytes, codec: str, name: str) -> str:
     try:
         return data[len(mark) :].decode(codec)
     except UnicodeDecodeError as error:
         raise InputError(f"invalid {name} at byte offset {len(mark) + error.start} ({error.reason})") from error
+
+
+_decoder: Any = None  # msgspec's JSON decoder, made on first use; False where msgspec is missing
+_UNDECIDED = object()
+
+
+def _fast_parse(data: bytes, start: int) -> Any:
+    """The document as json.loads would give it, or _UNDECIDED where json.loads has to decide."""
+    global _decoder
+    if _decoder is None:
+        try:
+            import msgspec
+        except ImportError:
+            _decoder = False
+        else:
+            _decoder = msgspec.json.Decoder()
+    if _decoder is False:
+        return _UNDECIDED
+    try:
+        document = _decoder.decode(memoryview(data)[start:])
+    except Exception:  # refused, or nested deeper than it can go: json.loads gives the reason
+        return _UNDECIDED
+    return document if _nests_within(document, FAST_DEPTH) else _UNDECIDED
+
+
+def _nests_within(document: Any, depth: int) -> bool:
+    """Whether `document` nests at most `depth` levels of lists and dicts (it may say no at
+    exactly `depth`). Level by level, in C: of a parsed document only lists and dicts have
+    referents, a list's being its items and a dict's its values."""
+    level = [document]
+    for _ in range(depth):
+        level = gc.get_referents(*level)
+        if not level:
+            return True
+    return False
 
 
 def _encoding(data: bytes) -> tuple[bytes, str, str]:
@@ -74,6 +137,10 @@ def parse(text: str) -> dict[str, Any]:
         raise InputError(_too_deep(text)) from None
     except ValueError as error:  # an integer beyond the interpreter's digit limit
         raise InputError(_too_long(text) or f"cannot read JSON: {error}") from None
+    return _object(document)
+
+
+def _object(document: Any) -> dict[str, Any]:
     if not isinstance(document, dict):
         raise InputError(f"the JSON document is {json_kind(document)}, not an object")
     return document
@@ -136,14 +203,18 @@ def why_empty(payload: dict[str, Any]) -> str:
     return "every answer gave an empty section"
 
 
-def encode_report(report: str) -> list[bytes]:
-    """The bytes of a report as written out, in pieces; none for the empty report."""
+def encode_report(report: str) -> Iterator[bytes]:
+    """The bytes of a report as written out (its text and a line break), in pieces encoded one
+    at a time; none for the empty report."""
     if not report:
-        return []
-    text = report + "\n"
-    try:
-        return [text.encode("utf-8")]
-    except UnicodeEncodeError:
-        # A JSON escape such as \ud83d without its pair yields a lone surrogate, which UTF-8
-        # cannot hold; show it as the replacement character, as a decoder shows broken input.
-        return [LONE_SURROGATE.sub("\ufffd", text).encode("utf-8")]
+        return
+    for start in range(0, len(report), ENCODE_CHUNK):
+        piece = report[start : start + ENCODE_CHUNK]
+        if start + ENCODE_CHUNK >= len(report):
+            piece += "\n"  # the last piece ends the report's last line
+        try:
+            yield piece.encode("utf-8")
+        except UnicodeEncodeError:
+            # A JSON escape such as \ud83d without its pair yields a lone surrogate, which UTF-8
+            # cannot hold; show it as the replacement character, as a decoder shows broken input.
+            yield LONE_SURROGATE.sub("\ufffd", piece).encode("utf-8")

@@ -1,15 +1,17 @@
-"""One task: read an input, render its report, and hand it on (staged in the output folder, or
-as bytes to print). The same code runs in the main process and in worker processes."""
+"""One task: read an input, render its report, and hand it on (to be staged in the output folder,
+or as bytes to print). The same code runs in the main process and in worker processes; staging is
+the main process's."""
 
 from __future__ import annotations
 
+from collections.abc import Iterable
 from dataclasses import dataclass
 from pathlib import Path
 
 from tavrin.amazon_rufus.services.velmora import Velmora
 
 from .destination import FOLDER_ERRORS, Destination, os_reason
-from .payloads import InputError, encode_report, load_payload, why_empty
+from .payloads import InputError, encode_report, take_payload, why_empty
 
 
 @dataclass(frozen=True)
@@ -35,7 +37,32 @@ class Outcome:
     note: str | None = None  # rendered, with something to say (an empty report)
     report: bytes = b""  # a report to print
     staged: str | None = None  # a report written to this temporary file, to be published
+    size: int = 0  # the bytes of the staged report
     folder_failed: bool = False  # the output folder as a whole refused the report
+
+
+@dataclass
+class Rendered:
+    """A report to be staged: its pieces are encoded as they are written (a worker process
+    sends them encoded)."""
+
+    index: int
+    target: Path
+    chunks: Iterable[bytes]
+    note: str | None
+
+
+def stage(destination: Destination, rendered: Rendered) -> Outcome:
+    """Write a rendered report to its temporary file."""
+    try:
+        staged, size = destination.stage(rendered.target, rendered.chunks)
+    except OSError as error:
+        return Outcome(
+            rendered.index,
+            error=f"cannot write {rendered.target}: {os_reason(error)}",
+            folder_failed=error.errno in FOLDER_ERRORS,
+        )
+    return Outcome(rendered.index, note=rendered.note, staged=staged, size=size)
 
 
 def read_file(path: str) -> bytes:
@@ -51,30 +78,28 @@ class Renderer:
         self._settings = settings
         self._velmora = Velmora()
 
-    def run(self, task: Task) -> Outcome:
+    def render(self, task: Task) -> Outcome | Rendered:
+        """The outcome of a task that writes no file, or its report, to be staged by the main
+        process."""
+        # Each stage lets go of what it was given as soon as it is done (the raw bytes once
+        # parsed, the payload once formatted, the report once encoded piece by piece), so that
+        # a big run holds little more than its payload and its report at any one time.
         note = None
         try:
-            payload = load_payload(task.data if task.path is None else read_file(task.path))
+            payload = take_payload([task.data if task.path is None else read_file(task.path)])
             report = self._format(payload)
             if not report:
                 note = f"empty report: {why_empty(payload)}"
                 if self._settings.strict:
                     raise InputError(note)
+            del payload
         except InputError as error:
             return Outcome(task.index, error=str(error))
         chunks = encode_report(report)
-        destination = self._settings.destination
-        if task.target is None or destination is None:
+        del report  # now held by `chunks` alone, until the last piece is encoded
+        if task.target is None or self._settings.destination is None:
             return Outcome(task.index, note=note, report=b"".join(chunks))
-        try:
-            staged = destination.stage(task.target, chunks)
-        except OSError as error:
-            return Outcome(
-                task.index,
-                error=f"cannot write {task.target}: {os_reason(error)}",
-                folder_failed=error.errno in FOLDER_ERRORS,
-            )
-        return Outcome(task.index, note=note, staged=staged)
+        return Rendered(task.index, task.target, chunks, note)
 
     def _format(self, payload: dict) -> str:
         try:

@@ -13,7 +13,7 @@ from collections.abc import Iterator, Sequence
 from multiprocessing.connection import Connection, wait
 from typing import Any
 
-from .rendering import Outcome, Renderer, Settings, Task
+from .rendering import Outcome, Rendered, Renderer, Settings, Task, stage
 
 # How far past the oldest unfinished task the workers may run, per worker: it bounds the
 # finished reports held back (in memory, or staged on disk) until their turn comes.
@@ -28,9 +28,9 @@ class InProcess:
     def __init__(self, settings: Settings) -> None:
         self._renderer = Renderer(settings)
 
-    def outcomes(self, tasks: Sequence[Task]) -> Iterator[Outcome]:
+    def outcomes(self, tasks: Sequence[Task]) -> Iterator[Outcome | Rendered]:
         for task in tasks:
-            yield self._renderer.run(task)
+            yield self._renderer.render(task)
 
     def close(self, interrupted: bool = False) -> None:
         pass
@@ -74,8 +74,8 @@ class WorkerProcesses:
         theirs.close()
         return worker
 
-    def outcomes(self, tasks: Sequence[Task]) -> Iterator[Outcome]:
-        finished: dict[int, Outcome] = {}
+    def outcomes(self, tasks: Sequence[Task]) -> Iterator[Outcome | Rendered]:
+        finished: dict[int, Outcome | Rendered] = {}
         waiting = deque(tasks)
         for task in tasks:
             while task.index not in finished:
@@ -95,7 +95,7 @@ class WorkerProcesses:
             self._retire(worker)
             self._send(self._start(), task)
 
-    def _receive(self) -> Iterator[Outcome]:
+    def _receive(self) -> Iterator[Outcome | Rendered]:
         by_handle: dict[Any, _Worker] = {}
         for worker in self._busy:
             by_handle[worker.connection] = worker
@@ -165,11 +165,19 @@ def _serve(connection: Connection, settings: Settings, inherited: list[int]) -> 
             return
         if task is None:
             return
-        outcome = renderer.run(task)
+        outcome = renderer.render(task)
+        if isinstance(outcome, Rendered):
+            destination = settings.destination
+            assert destination is not None
+            if destination.sync_each:
+                # Where each report is synced on its own, the workers sync theirs side by side.
+                outcome = stage(destination, outcome)
+            else:
+                outcome.chunks = list(outcome.chunks)
         try:
             connection.send(outcome)
         except OSError:  # the main process is gone: nobody will publish this report
-            if outcome.staged is not None and settings.destination is not None:
+            if isinstance(outcome, Outcome) and outcome.staged is not None and settings.destination is not None:
                 settings.destination.discard(outcome.staged)
             return
 
