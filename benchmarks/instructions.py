@@ -60,7 +60,15 @@ def count(name: str, calls: int) -> int:
         ]
         # String hashes decide dict layouts, and so the instructions of a lookup:
         # one seed keeps runs comparable (random ones move counts by about 1 %).
-        environment = {**os.environ, "PYTHONHASHSEED": "0"}
+        # glibc's mmap threshold otherwise adapts to what the process freed
+        # before, and decides whether a growing report is copied on realloc or
+        # remapped: that alone moved text-heavy by 8 % between two checkouts of
+        # one build. A fixed threshold maps every big buffer, as in a long run.
+        environment = {
+            **os.environ,
+            "PYTHONHASHSEED": "0",
+            "GLIBC_TUNABLES": "glibc.malloc.mmap_threshold=131072",
+        }
         subprocess.run(command, check=True, env=environment, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         totals = re.search(r"^(?:totals|summary): (\d+)", profile.read_text(), re.MULTILINE)
         if not totals:

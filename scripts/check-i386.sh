@@ -43,8 +43,7 @@ case $variant_arg in
   *) echo "error: unknown variant '$variant_arg' (sse2, scalar or both)" >&2; exit 2 ;;
 esac
 
-userland_start i386 trixie i386 "${TAVRIN_I386_MIRROR:-}"
-userland_packages python3.13 python3.13-dev python3.13-venv python3-pip g++ cmake make ninja-build git
+userland_i386
 userland_copy_tree ""
 
 # Each variant: venv, build, road check, suite.

@@ -57,7 +57,10 @@ run_python() {
     phase_end failed; phase_result "$version: build failed"; return 1
   fi
   # -W always: a warning at import (a version mismatch, say) shows every time.
-  if ! inside env -C / "$venv/bin/python" -W always -c '
+  # The scraper module re-exports the toolkit's class: the tests' stand-in for
+  # the toolkit's module serves here as in the suite.
+  # shellcheck disable=SC2016  # expanded by the interpreter
+  if ! inside env -C / PYTHONPATH="$userland_tree/tests/toolkit_stand_in" "$venv/bin/python" -W always -c '
 import tavrin.amazon_rufus.services.velmora as velmora
 import tavrin.amazon.scraper as scraper
 print(velmora.__file__, scraper.__file__, sep="\n")'; then

@@ -22,20 +22,30 @@
 #   userland_copy_tree [COMMIT]    the working tree (tracked files and
 #                                  untracked ones git does not ignore), or a
 #                                  commit's, into a fresh $userland_tree
-#   userland_venv PYTHON VENV [PIP ARGUMENTS...]
-#                                  a venv made (or reused) with the test tools
-#                                  (the arguments go to their install)
+#   userland_venv [--fresh] PYTHON VENV [PIP ARGUMENTS...]
+#                                  a venv made (or reused; with --fresh always
+#                                  made anew) with the test tools (the
+#                                  arguments go to their install)
 #   userland_build LABEL VENV [VAR=VALUE...]
 #                                  installs the tree into the venv, warnings as
 #                                  errors; the log goes to $userland_logs
+#   userland_install_wheel VENV WHEEL
+#                                  installs a wheel built on the host (a file
+#                                  there) into the venv, building nothing
 #   userland_pytest LABEL VENV [VAR=VALUE...] [pytest arguments]
-#                                  the suite, shown and logged, with those
-#                                  variables set; sets pytest_summary to
+#                                  the suite from the tree, against what the
+#                                  venv has installed, shown and logged, with
+#                                  those variables set; sets pytest_summary to
 #                                  pytest's last line
 #   inside COMMAND...              runs a command in the userland with a clean
 #                                  environment (as i686 for an i386 userland)
+#   userland_i386                  userland_start and userland_packages for the
+#                                  32-bit userland that check-i386.sh builds in
+#                                  and build-manylinux.sh tests its i686 wheel in
+#   pytest_summary_of LOG          pytest's closing counts in a log, if any
 #
-# Paths seen from inside: the tree at /srv/tavrin/tree, venvs under /opt/tavrin.
+# Paths seen from inside: the tree at /srv/tavrin/tree, venvs under /opt/tavrin,
+# wheels from the host under /srv/tavrin/wheels.
 # Each phase is timed with timing.sh; the summary is printed at exit.
 
 # shellcheck source=scripts/lib/timing.sh
@@ -336,20 +346,33 @@ userland_copy_tree() {
 }
 
 userland_venv() {
+  local fresh=0
+  if [ "$1" = --fresh ]; then fresh=1; shift; fi
   local python=$1 venv=$2
   shift 2
   # shellcheck disable=SC2016  # expanded inside
   inside bash -euc '
-    python=$1 venv=$2 tree=$3
-    shift 3
+    python=$1 venv=$2 tree=$3 fresh=$4
+    shift 4
     want=$("$python" -c "import sys; print(sys.version_info[:2])")
-    if [ "$("$venv/bin/python" -c "import sys; print(sys.version_info[:2])" 2>/dev/null)" != "$want" ]; then
+    if [ "$fresh" = 1 ] || [ "$("$venv/bin/python" -c "import sys; print(sys.version_info[:2])" 2>/dev/null)" != "$want" ]; then
       rm -rf "$venv"
       "$python" -m venv "$venv"
     fi
     "$venv/bin/python" -m pip install -q --upgrade pip
     "$venv/bin/python" -m pip install -q "$@" -r "$tree/requirements-dev.txt"
-    "$venv/bin/python" -VV' _ "$python" "$venv" "$userland_tree" "$@"
+    "$venv/bin/python" -VV' _ "$python" "$venv" "$userland_tree" "$fresh" "$@"
+}
+
+userland_install_wheel() {
+  local venv=$1 wheel=$2 name
+  name=$(basename "$wheel")
+  rm -rf --one-file-system "$userland/srv/tavrin/wheels"
+  mkdir -p "$userland/srv/tavrin/wheels"
+  cp -p "$wheel" "$userland/srv/tavrin/wheels/$name"
+  # --no-index: the wheel needs nothing from the package index, and nothing
+  # else (a build from source above all) may stand in for it.
+  inside "$venv/bin/python" -m pip install -q --no-index --no-deps "/srv/tavrin/wheels/$name"
 }
 
 # Prints the compiler's messages from a failed build log.
@@ -376,14 +399,26 @@ userland_build() {
   fi
 }
 
+pytest_summary_of() {
+  local line
+  line=$(grep -E '([0-9]+ (passed|failed|errors?|skipped)|no tests ran).* in [0-9.]+s' "$1" |
+    tail -n 1 | sed 's/^=* //; s/ =*$//') || true
+  [ -n "$line" ] && echo "$line"
+}
+
 userland_pytest() {
   local label=$1 venv=$2 log=$userland_logs/suite-$1.log status=0 vars=()
   shift 2
   while [ $# -gt 0 ] && [[ $1 =~ ^[A-Za-z_][A-Za-z0-9_]*= ]]; do vars+=("$1"); shift; done
-  inside env -C "$userland_tree" "${vars[@]}" "$venv/bin/python" -m pytest "$@" 2>&1 |
+  # -P: the tree's root is not put on sys.path; the package comes from the venv.
+  inside env -C "$userland_tree" "${vars[@]}" "$venv/bin/python" -P -m pytest "$@" 2>&1 |
     (trap "" INT; exec tee "$log") || status=$?
   # shellcheck disable=SC2034  # read by the calling script
-  pytest_summary=$(grep -E '([0-9]+ (passed|failed|errors?|skipped)|no tests ran).* in [0-9.]+s' "$log" |
-    tail -n 1 | sed 's/^=* //; s/ =*$//') || true
+  pytest_summary=$(pytest_summary_of "$log") || true
   return "$status"
+}
+
+userland_i386() {
+  userland_start i386 trixie i386 "${TAVRIN_I386_MIRROR:-}"
+  userland_packages python3.13 python3.13-dev python3.13-venv python3-pip g++ cmake make ninja-build git
 }

@@ -56,6 +56,8 @@ inline PyModuleDef_Slot module_slots[] = {
     // The create step refuses every interpreter but the first itself, with its
     // own message; the interpreter's coarser check would pre-empt it.
     {Py_mod_multiple_interpreters, Py_MOD_PER_INTERPRETER_GIL_SUPPORTED},
+    // Safe without the GIL on the free-threaded build; other builds ignore it.
+    {Py_mod_gil, Py_MOD_GIL_NOT_USED},
     {0, nullptr},
 };
 

@@ -8,6 +8,7 @@
 #include <concepts>
 #include <cstddef>
 
+#include "binding/free_threading.hpp"
 #include "binding/ref.hpp"
 
 namespace tavrin {
@@ -23,8 +24,8 @@ struct Literal {
 // process (the modules live as long as their single interpreter).
 template <Literal L>
 PyObject *py_str() {
-  static PyObject *const object = owned(PyUnicode_InternFromString(L.text)).release();
-  return object;
+  static std::atomic<PyObject *> object{nullptr};
+  return made_once(object, [] { return owned(PyUnicode_InternFromString(L.text)); });
 }
 
 // type(object).__name__, for messages.
@@ -80,18 +81,19 @@ Ref dict_lookup(Borrowed dict, Borrowed key);
 
 // The values of an exact dict under the keys of interest, read in one pass
 // over its entries instead of a lookup per key: `slot_of(key)` gives a key's
-// slot in `values` (or a negative number), values are borrowed and missing
-// ones left as they are. False, with `values` partly filled, when a key is
-// no exact str: comparing it might run Python code, as a lookup would.
+// slot in `values` (or a negative number); missing ones are left as they
+// are. False, with `values` partly filled, when a key is no exact str:
+// comparing it might run Python code, as a lookup would.
 template <std::size_t N, class SlotOf>
-bool read_entries(Borrowed dict, SlotOf &&slot_of, std::array<PyObject *, N> &values) {
+bool read_entries(Borrowed dict, SlotOf &&slot_of, std::array<HeldValue, N> &values) {
+  const CriticalSection held_still(dict);
   Py_ssize_t position = 0;
   PyObject *key = nullptr;
   PyObject *value = nullptr;
   while (PyDict_Next(dict, &position, &key, &value)) {
     if (!PyUnicode_CheckExact(key)) return false;
     const int slot = slot_of(key);
-    if (slot >= 0) values[static_cast<std::size_t>(slot)] = value;
+    if (slot >= 0) values[static_cast<std::size_t>(slot)].hold(value);
   }
   return true;
 }
@@ -142,17 +144,17 @@ class DictReads {
   }
   Ref operator()(Key key) const {
     if (!fresh_) return get(mapping_, Keys::name(key));
-    PyObject *value = values_[static_cast<std::size_t>(key)];
+    PyObject *value = peek(key);
     return Ref::new_reference(value ? value : Py_None);
   }
   // The value found by the pass, borrowed (nullptr when missing): only while fresh().
-  PyObject *peek(Key key) const { return values_[static_cast<std::size_t>(key)]; }
+  PyObject *peek(Key key) const { return values_[static_cast<std::size_t>(key)].get(); }
   bool fresh() const { return fresh_; }
   void python_may_have_run() { fresh_ = false; }
 
  private:
   Borrowed mapping_;
-  std::array<PyObject *, static_cast<std::size_t>(Key::count)> values_{};  // borrowed from the dict
+  std::array<HeldValue, static_cast<std::size_t>(Key::count)> values_{};
   bool fresh_ = false;
 };
 
@@ -185,7 +187,8 @@ void for_each(Borrowed iterable, Visit &&visit) {
     // again before each item, so a list that grows or shrinks is followed.
     const Ref list = Ref::new_reference(iterable);
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(list.get()); ++i) {
-      Ref item = Ref::new_reference(PyList_GET_ITEM(list.get(), i));
+      Ref item = list_item_if_present(list.get(), i);
+      if (!item) break;  // another thread shrank the list since its length was read
       visit(item.get());
     }
     return;

@@ -1,6 +1,7 @@
 #include "velmora/class/self_call.hpp"
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 
 #include "binding/interpreter_private.hpp"
@@ -15,13 +16,9 @@ constexpr auto kStepCount = static_cast<std::size_t>(Step::count);
 static_assert(kStepCount <= 32, "the dispatch mask holds one bit per step");
 
 PyObject *step_name(Step step) {
-  static const std::array<PyObject *, kStepCount> names = [] {
-    std::array<PyObject *, kStepCount> made{};
-    for (std::size_t i = 0; i < kStepCount; ++i)
-      made[i] = owned(PyUnicode_InternFromString(kMethods[i].signature.name)).release();
-    return made;
-  }();
-  return names[static_cast<std::size_t>(step)];
+  static std::array<std::atomic<PyObject *>, kStepCount> names{};
+  const auto i = static_cast<std::size_t>(step);
+  return tavrin::made_once(names[i], [i] { return owned(PyUnicode_InternFromString(kMethods[i].signature.name)); });
 }
 
 // Which steps a type still resolves to our own method objects. Attribute
@@ -32,23 +29,23 @@ StepSet compute_own_steps(PyTypeObject *type) {
   StepSet own = 0;
   for (std::size_t i = 0; i < kStepCount; ++i) {
     const auto step = static_cast<Step>(i);
-    PyObject *found = tavrin::interpreter::type_lookup(type, step_name(step));
-    if (found && tavrin::method_def_of(found) == &kMethods[i]) own |= step_bit(step);
+    const Ref found = tavrin::interpreter::type_lookup(type, step_name(step));
+    if (found && tavrin::method_def_of(found.get()) == &kMethods[i]) own |= step_bit(step);
   }
   return own;
 }
 
 // The per-type dispatch decision, cached under the type's version tag: the
 // interpreter gives a type a new tag whenever it or a base class changes.
-// Entries are written under the GIL only.
 struct DispatchEntry {
   PyTypeObject *type = nullptr;
   unsigned int version = 0;
   StepSet own = 0;
 };
+using DispatchCache = std::array<DispatchEntry, 16>;
 
 StepSet own_steps(PyTypeObject *type) {
-  static std::array<DispatchEntry, 16> cache{};
+  DispatchCache &cache = tavrin::cache_of_this_thread<DispatchCache>();
   const unsigned int version = tavrin::interpreter::type_version(type);
   if (version == 0) return compute_own_steps(type);
   DispatchEntry &entry = cache[(reinterpret_cast<std::uintptr_t>(type) >> 4) % cache.size()];
@@ -56,23 +53,13 @@ StepSet own_steps(PyTypeObject *type) {
   return entry.own;
 }
 
-// Where the instance's own __dict__ is kept, or nullptr. The interpreter's
-// own lookup of the slot moves attributes kept beside the object into the
-// dict, so from then on the dict holds all of them.
-PyObject **instance_dict_slot(PyObject *self) {
-  PyTypeObject *type = Py_TYPE(self);
-  if (!(type->tp_flags & Py_TPFLAGS_MANAGED_DICT) && type->tp_dictoffset == 0) return nullptr;
-  return tavrin::interpreter::instance_dict_slot(self);
-}
-
-// Does an entry of the instance dict in `slot` (which wins over a method of
-// the same name) take any of `steps`?
-bool shadows_any(PyObject **slot, StepSet steps) {
-  if (!slot || !*slot || PyDict_GET_SIZE(*slot) == 0) return false;
-  const tavrin::Ref entries = tavrin::Ref::new_reference(*slot);
+// Does an entry of the instance dict (which wins over a method of the same
+// name) take any of `steps`?
+bool shadows_any(const Ref &dict, StepSet steps) {
+  if (!dict || PyDict_GET_SIZE(dict.get()) == 0) return false;
   for (std::size_t i = 0; i < kStepCount; ++i) {
     const auto step = static_cast<Step>(i);
-    if ((steps & step_bit(step)) && tavrin::check(PyDict_Contains(entries.get(), step_name(step)))) return true;
+    if ((steps & step_bit(step)) && tavrin::check(PyDict_Contains(dict.get(), step_name(step)))) return true;
   }
   return false;
 }
@@ -99,15 +86,30 @@ Ref dispatch(const Self &self, Step step, std::span<PyObject *const> params, PyO
 
 }  // namespace
 
-Self::Self(PyObject *object) : object_(object), type_(Py_TYPE(object)), dict_slot_(instance_dict_slot(object)) {
+// The interpreter's own lookup of the slot moves attributes kept beside the
+// object into the dict, so from then on the dict holds all of them.
+Self::InstanceDict::InstanceDict(PyObject *object) : object_(object) {
+  const PyTypeObject *type = Py_TYPE(object);
+  kept_ = (type->tp_flags & Py_TPFLAGS_MANAGED_DICT) || type->tp_dictoffset != 0;
+  if (kept_) slot_ = tavrin::interpreter::instance_dict_slot(object);
+}
+
+Ref Self::InstanceDict::get() const {
+  // Another thread may replace the dict (`obj.__dict__ = ...`) and free the
+  // old one while it is read through the slot.
+  if constexpr (tavrin::kFreeThreaded) return kept_ ? owned(PyObject_GenericGetDict(object_, nullptr)) : Ref();
+  return slot_ ? Ref::new_reference(*slot_) : Ref();
+}
+
+Self::Self(PyObject *object) : object_(object), type_(Py_TYPE(object)), dict_(object) {
   version_ = tavrin::interpreter::type_version(type_);
   own_ = own_steps(type_);
-  trusted_ = version_ != 0 && !has_attributes();
+  trusted_ = version_ != 0 && !dict_.has_entries();
 }
 
 bool Self::resolves_to_own_afresh(StepSet steps) const {
   if ((own_steps(type_) & steps) != steps) return false;
-  return !shadows_any(dict_slot_, steps);
+  return !shadows_any(dict_.get(), steps);
 }
 
 Ref call(const Self &self, Step step, std::initializer_list<PyObject *> args) {
@@ -115,7 +117,8 @@ Ref call(const Self &self, Step step, std::initializer_list<PyObject *> args) {
 }
 
 Ref call_format_link_items(const Self &self, PyObject *raw_items, bool include_source) {
-  static PyObject *const kwnames = owned(Py_BuildValue("(s)", "include_source")).release();
+  static std::atomic<PyObject *> kwnames_slot{nullptr};
+  PyObject *kwnames = tavrin::made_once(kwnames_slot, [] { return owned(Py_BuildValue("(s)", "include_source")); });
   PyObject *const params[] = {raw_items, include_source ? Py_True : Py_False};
   return dispatch(self, Step::format_link_items, params, kwnames);
 }

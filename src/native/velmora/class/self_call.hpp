@@ -6,6 +6,8 @@
 #include <initializer_list>
 #include <span>
 
+#include "binding/free_threading.hpp"
+#include "binding/interpreter_private.hpp"
 #include "binding/signature.hpp"
 #include "velmora/class/method_table.hpp"
 #include "velmora/class/step_sets.hpp"
@@ -28,18 +30,35 @@ class Self {
   // Would self.<step> resolve to our own method, for each of `steps`, so that
   // calling the C++ body directly is what Python would do?
   bool resolves_to_own(StepSet steps) const {
-    if (trusted_ && type_->tp_version_tag == version_ && !has_attributes()) return (own_ & steps) == steps;
+    if (trusted_ && tavrin::interpreter::current_type_version(type_) == version_ && !dict_.has_entries())
+      return (own_ & steps) == steps;
     return resolves_to_own_afresh(steps);
   }
   bool resolves_to_own(Step step) const { return resolves_to_own(step_bit(step)); }
 
  private:
-  bool has_attributes() const { return dict_slot_ && *dict_slot_ && PyDict_GET_SIZE(*dict_slot_) > 0; }
+  // The instance's own __dict__, whose entries win over the class's methods.
+  class InstanceDict {
+   public:
+    explicit InstanceDict(PyObject *object);
+    bool has_entries() const {
+      if constexpr (tavrin::kFreeThreaded) return kept_ && PyDict_GET_SIZE(get().get()) > 0;
+      return slot_ && *slot_ && PyDict_GET_SIZE(*slot_) > 0;
+    }
+    // A strong reference to the dict, or an empty Ref when the instance has none.
+    Ref get() const;
+
+   private:
+    PyObject *object_;
+    PyObject **slot_ = nullptr;  // where the dict is kept, or nullptr
+    bool kept_ = false;          // whether the instance keeps a dict at all
+  };
+
   bool resolves_to_own_afresh(StepSet steps) const;
 
   PyObject *object_;
   PyTypeObject *type_;
-  PyObject **dict_slot_;  // where the instance's own __dict__ is kept, or nullptr
+  InstanceDict dict_;
   unsigned int version_ = 0;
   StepSet own_ = 0;
   bool trusted_ = false;

@@ -62,6 +62,7 @@ class StructuredPieces final : public PieceGroups<Sink> {
   // Cells that are all exact str, each stripped. Each is kept: code that
   // later blocks run may change the list.
   bool add_str_cells(PyObject *cells) {
+    const tavrin::CriticalSection held_still(cells);
     const Py_ssize_t size = PyList_GET_SIZE(cells);
     for (Py_ssize_t i = 0; i < size; ++i)
       if (!PyUnicode_CheckExact(PyList_GET_ITEM(cells, i))) return false;

@@ -3,6 +3,7 @@
 // table. When the structured blocks give nothing, the answer text decides.
 #include "velmora/steps/assembly.hpp"
 
+#include <algorithm>
 #include <utility>
 #include <vector>
 
@@ -151,8 +152,11 @@ Ref padded_row(PyObject *row, PyObject *width_object, Py_ssize_t width) {
     return owned(PyNumber_Add(row, padding.get()));
   }
   Ref result = new_list(width);
-  for (Py_ssize_t i = 0; i < size; ++i) PyList_SET_ITEM(result.get(), i, Py_NewRef(PyList_GET_ITEM(row, i)));
-  for (Py_ssize_t i = size; i < width; ++i) PyList_SET_ITEM(result.get(), i, Py_NewRef(py_str<"">()));
+  const tavrin::CriticalSection held_still(row);
+  // The row as it is now: another thread may have shrunk it since its size was read.
+  const Py_ssize_t kept = std::min(size, PyList_GET_SIZE(row));
+  for (Py_ssize_t i = 0; i < kept; ++i) PyList_SET_ITEM(result.get(), i, Py_NewRef(PyList_GET_ITEM(row, i)));
+  for (Py_ssize_t i = kept; i < width; ++i) PyList_SET_ITEM(result.get(), i, Py_NewRef(py_str<"">()));
   return result;
 }
 

@@ -36,9 +36,8 @@ void append_text_block(PyObject *out, PyObject *type, PyObject *source) {
 }
 
 void append_heading(PyObject *out, PyObject *heading) {
-  static PyObject *const default_level = owned(PyLong_FromSsize_t(2)).release();
   Ref text = get_or(heading, py_str<"text">(), py_str<"">());
-  Ref level = get_or(heading, py_str<"level">(), default_level);
+  Ref level = get_or(heading, py_str<"level">(), [] { return owned(PyLong_FromSsize_t(2)); });
   append(out, heading_block(text.get(), level.get()).get());
 }
 

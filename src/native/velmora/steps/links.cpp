@@ -155,12 +155,12 @@ class PlainFields {
   // False when reading `item` could run Python code.
   bool read(PyObject *item) {
     if (!PyDict_CheckExact(item) || !read_entries(item, slot_of, values_)) return false;
-    for (PyObject *value : values_)
-      if (value && !PyUnicode_CheckExact(value)) return false;
+    for (const tavrin::HeldValue &value : values_)
+      if (value.get() && !PyUnicode_CheckExact(value.get())) return false;
     return true;
   }
 
-  PyObject *raw(LinkKey key) const { return values_[static_cast<std::size_t>(key)]; }
+  PyObject *raw(LinkKey key) const { return values_[static_cast<std::size_t>(key)].get(); }
   static bool is_true(PyObject *raw) { return raw && PyUnicode_GET_LENGTH(raw) > 0; }
   static Part part(PyObject *raw) {
     if (!raw) return {};
@@ -185,8 +185,8 @@ class PlainFields {
     }
   }
 
-  // Borrowed from the dict, which the caller holds while its lines are written.
-  std::array<PyObject *, static_cast<std::size_t>(LinkKey::count)> values_{};
+  // Held while the caller holds the dict and its lines are written.
+  std::array<tavrin::HeldValue, static_cast<std::size_t>(LinkKey::count)> values_{};
 };
 
 // False when reading the object ran (or may have run) Python code.

@@ -12,7 +12,7 @@ inline Ref list_at(PyObject *list, Py_ssize_t index) {
   const Py_ssize_t size = PyList_GET_SIZE(list);
   if (index < 0) index += size;
   if (index < 0 || index >= size) tavrin::raise(PyExc_IndexError, "list index out of range");
-  return Ref::new_reference(PyList_GET_ITEM(list, index));
+  return tavrin::list_item(list, index);
 }
 
 // The TypeError of re.match(<str pattern>, subject) for a subject that is not a str.

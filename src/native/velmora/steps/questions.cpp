@@ -61,10 +61,10 @@ Ref normalize_question_list(PyObject *, Args args) {
   return questions;
 }
 
-bool own_question_at(Borrowed questions, Py_ssize_t position, PyObject **question) {
+bool own_question_at(Borrowed questions, Py_ssize_t position, Ref &question) {
   if (!PyList_CheckExact(questions)) return false;
-  *question = position <= PyList_GET_SIZE(questions) ? PyList_GET_ITEM(questions.get(), position - 1) : nullptr;
-  return !*question || PyUnicode_CheckExact(*question);
+  question = position <= PyList_GET_SIZE(questions) ? tavrin::list_item(questions, position - 1) : Ref();
+  return !question || PyUnicode_CheckExact(question.get());
 }
 
 Ref question_at(PyObject *, Args args) {
@@ -73,7 +73,7 @@ Ref question_at(PyObject *, Args args) {
   int overflow = 0;
   const std::int64_t number = check_value(PyLong_AsLongLongAndOverflow(index, &overflow));
   if (!overflow && number >= 1 && number <= PyList_GET_SIZE(questions)) {
-    Ref question = Ref::new_reference(PyList_GET_ITEM(questions, static_cast<Py_ssize_t>(number - 1)));
+    Ref question = tavrin::list_item(questions, static_cast<Py_ssize_t>(number - 1));
     return expect_result(std::move(question), &PyUnicode_Type);
   }
   TextWriter title;

@@ -37,10 +37,10 @@ void write_fallback_question(Writer &out, const tavrin::Decimal &number) {
 }
 
 // What our own _question_at gives for the answer at `position` (from 1), when
-// it is a str: `*question` is then that str, or nullptr for the fallback
+// it is a str: `question` is then that str, or empty for the fallback
 // title. False when the step's own checks must speak (a result that is no str,
 // questions that are no list): the step is then called.
-bool own_question_at(tavrin::Borrowed questions, Py_ssize_t position, PyObject **question);
+bool own_question_at(tavrin::Borrowed questions, Py_ssize_t position, Ref &question);
 
 // The steps of this file.
 Ref extract_questions(PyObject *self, Args args);

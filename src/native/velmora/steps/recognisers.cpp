@@ -101,7 +101,8 @@ Ref is_markdown_delimiter_row(PyObject *, Args args) {
   if (PyList_GET_SIZE(cells) == 0) return boolean(false);
   // List iteration: a cell's strip() may change the list under us.
   for (Py_ssize_t i = 0; i < PyList_GET_SIZE(cells); ++i) {
-    Ref cell = Ref::new_reference(PyList_GET_ITEM(cells, i));
+    Ref cell = tavrin::list_item_if_present(cells, i);
+    if (!cell) break;  // another thread shrank the list since its length was read
     if (!is_delimiter_cell(cell.get())) return boolean(false);
   }
   return boolean(true);

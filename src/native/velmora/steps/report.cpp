@@ -95,9 +95,9 @@ Ref format_data(PyObject *instance, Args args) {
     const AnswerNumber number(++position);
     // Both steps our own and the question a str: the section is written with
     // the question as the steps would pass it (the fallback title unmade).
-    PyObject *own_question = nullptr;
-    if (self.resolves_to_own(kSectionSteps) && own_question_at(questions.get(), position, &own_question)) {
-      sections.write([&](TextWriter &out) { write_section(self, number, answer, own_question, out); });
+    Ref own_question;
+    if (self.resolves_to_own(kSectionSteps) && own_question_at(questions.get(), position, own_question)) {
+      sections.write([&](TextWriter &out) { write_section(self, number, answer, own_question.get(), out); });
       return;
     }
     PyObject *index = number.object();

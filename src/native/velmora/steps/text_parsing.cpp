@@ -130,6 +130,7 @@ class Line {
 // table_block, next_index = table
 std::pair<Ref, Ref> unpack_pair(PyObject *pair) {
   if (PyTuple_CheckExact(pair) || PyList_CheckExact(pair)) {
+    const tavrin::CriticalSection held_still(pair);
     const Py_ssize_t size = PySequence_Fast_GET_SIZE(pair);
     if (size > 2) raise(PyExc_ValueError, "too many values to unpack (expected 2)");
     if (size < 2) raise(PyExc_ValueError, "not enough values to unpack (expected 2, got %zd)", size);
@@ -252,7 +253,7 @@ class PendingItem {
 // Deferring the join is invisible only when nothing else holds the item
 // (`blocks` has the one reference) and reading it runs no Python code.
 bool can_defer(PyObject *block) {
-  if (!PyDict_CheckExact(block) || Py_REFCNT(block) != 1) return false;
+  if (!PyDict_CheckExact(block) || !tavrin::is_sole_reference(block)) return false;
   Py_ssize_t position = 0;
   PyObject *key = nullptr;
   PyObject *value = nullptr;
