@@ -8,7 +8,7 @@ from __future__ import annotations
 
 import re
 
-from hypothesis import given
+from hypothesis import example, given
 
 from profiles import examples
 from strategies import contains_subclass, payloads
@@ -88,5 +88,7 @@ def test_any_payload_gives_a_well_formed_report_or_a_subclass_refusal(payload):
 
 @examples(100)
 @given(payloads(subclasses=False))
+# A link line with a "\n" and another control character, read one character at a time.
+@example({"answers": [{"productLinks": [{"asin": "", "description": "0\x1e0", "source": None, "href": "0"}]}]})
 def test_json_payloads_always_give_a_well_formed_report(payload):
     check_report(payload, VELMORA.format_data(payload))

@@ -322,9 +322,9 @@ class TextWriter {
   // where the build has the vector scans.
   static Controls widen(const Py_UCS1 *from, Py_UCS2 *to, Py_ssize_t length) {
     Py_ssize_t i = 0;
+#if TAVRIN_VECTOR_SCANS
     unsigned controls = 0;
     unsigned newlines = 0;
-#if TAVRIN_VECTOR_SCANS
     const __m128i zero = _mm_setzero_si128();
     for (; i + 16 <= length; i += 16) {
       const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(from + i));
@@ -345,16 +345,22 @@ class TextWriter {
       }
     }
 #endif
+    // One at a time (all of a short piece, or everything in a scalar build):
+    // a flag each, as a pair of flags cannot tell a "\n" and another control
+    // from a "\n" alone.
+    bool other = false;
+    bool newline = false;
     for (; i < length; ++i) {
       to[i] = from[i];
-      controls |= from[i] < 0x20;
-      newlines |= from[i] == '\n';
+      other |= from[i] < 0x20 && from[i] != '\n';
+      newline |= from[i] == '\n';
     }
-    return controls_of(controls, newlines);
+    if (other) return Controls::others;
+    return newline ? Controls::newlines : Controls::none;
   }
-  // `controls` and `newlines` as masks over the same characters, or (one by
-  // one) as flags: the newlines are controls, so others remain exactly when
-  // a mask of controls holds more than the newlines.
+  // `controls` and `newlines` as masks over the same characters: the
+  // newlines are controls, so others remain exactly when the mask of
+  // controls holds more than the newlines.
   static Controls controls_of(unsigned controls, unsigned newlines) {
     if (!controls) return Controls::none;
     return (controls & ~newlines) ? Controls::others : Controls::newlines;
