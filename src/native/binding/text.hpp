@@ -231,7 +231,11 @@ class TextWriter {
       const Controls controls = widen(chars + span.begin, static_cast<Py_UCS2 *>(data_) + length_, span.size());
       length_ += span.size();
       if (!following_ || form_.changed()) return;
-      if (controls == Controls::none && PyUnicode_IS_ASCII(str)) return form_.unbroken(chars[span.end - 1]);
+      if (PyUnicode_IS_ASCII(str)) {
+        if (controls == Controls::none) return form_.unbroken(chars[span.end - 1]);
+        // Lines written as one piece: only their "\n" need following.
+        if (controls == Controls::newlines) return form_.ascii_lines(chars + span.begin, span.size(), start);
+      }
       return follow_written(start);
     }
     copy(str, span);

@@ -51,10 +51,19 @@ class SpanBlocks {
     body_.line();
     for (std::size_t i = first; i < last; ++i) {
       if (i > first) body_.write_char('\n');
-      if (unbroken_) {
-        body_.write_unbroken(text_, lines[i]);
-      } else {
+      if (!unbroken_) {
         body_.write(text_, lines[i]);
+        continue;
+      }
+      // Lines that follow each other in the text with a "\n" alone between
+      // them are the text as the join would write it: one piece.
+      const std::size_t single = i;
+      Span run = lines[i];
+      while (i + 1 < last && lines[i + 1].begin == run.end + 1 && view[run.end] == '\n') run.end = lines[++i].end;
+      if (i == single) {
+        body_.write_unbroken(text_, run);
+      } else {
+        body_.write(text_, run);
       }
     }
     last_is_item_ = false;
