@@ -349,18 +349,21 @@ class TextWriter {
       }
     }
 #endif
-    // One at a time (all of a short piece, or everything in a scalar build):
-    // a flag each, as a pair of flags cannot tell a "\n" and another control
-    // from a "\n" alone.
-    bool other = false;
+    // One at a time (all of a short piece, or everything in a scalar build).
+    const Py_ssize_t from_here = i;
+    bool control = false;
     bool newline = false;
     for (; i < length; ++i) {
       to[i] = from[i];
-      other |= from[i] < 0x20 && from[i] != '\n';
+      control |= from[i] < 0x20;
       newline |= from[i] == '\n';
     }
-    if (other) return Controls::others;
-    return newline ? Controls::newlines : Controls::none;
+    if (!control) return Controls::none;
+    if (!newline) return Controls::others;
+    // Both seen: the flags cannot tell whether any control was not a "\n".
+    for (i = from_here; i < length; ++i)
+      if (from[i] < 0x20 && from[i] != '\n') return Controls::others;
+    return Controls::newlines;
   }
   // `controls` and `newlines` as masks over the same characters: the
   // newlines are controls, so others remain exactly when the mask of
