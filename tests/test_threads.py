@@ -70,7 +70,11 @@ def test_concurrent_reports_equal_sequential_ones(instance_for, batch):
     with busy_switching(), ThreadPoolExecutor(max_workers=THREADS) as pool:
         futures = [pool.submit(work, shift * len(batch) // THREADS) for shift in range(THREADS)]
         results = [future.result() for future in futures]
-    assert all(result == expected for result in results)
+    for result in results:
+        # The first payload whose report differs, to show what to look at.
+        pairs = zip(batch, result, expected, strict=True)
+        mismatch = next(((p, got, want) for p, got, want in pairs if got != want), None)
+        assert mismatch is None, "payload %r gave %r, alone %r" % mismatch
 
 
 # Threads that format shared and private payloads through the plain class, a
