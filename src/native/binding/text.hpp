@@ -231,11 +231,7 @@ class TextWriter {
       const Controls controls = widen(chars + span.begin, static_cast<Py_UCS2 *>(data_) + length_, span.size());
       length_ += span.size();
       if (!following_ || form_.changed()) return;
-      if (PyUnicode_IS_ASCII(str)) {
-        if (controls == Controls::none) return form_.unbroken(chars[span.end - 1]);
-        // Lines written as one piece: only their "\n" need following.
-        if (controls == Controls::newlines) return form_.ascii_lines(chars + span.begin, span.size(), start);
-      }
+      if (PyUnicode_IS_ASCII(str)) return follow_ascii(chars + span.begin, span.size(), start, controls);
       return follow_written(start);
     }
     copy(str, span);
@@ -277,10 +273,7 @@ class TextWriter {
     }
     length_ += length;
     if (!following_ || form_.changed()) return;
-    if (controls == Controls::none) return form_.unbroken(chars[length - 1]);
-    // Lines gathered into one run: only their "\n" need following.
-    if (controls == Controls::newlines) return form_.ascii_lines(chars, length, start);
-    follow_written(start);
+    follow_ascii(chars, length, start, controls);
   }
   // Room for `length` more characters (a hint: writing more still works).
   void reserve(Py_ssize_t length) {
@@ -381,6 +374,14 @@ class TextWriter {
   void follow(PyObject *str, Span span, Py_ssize_t start) {
     if (PyUnicode_IS_ASCII(str) && !has_ascii_control(PyUnicode_1BYTE_DATA(str), span))
       return form_.unbroken(PyUnicode_1BYTE_DATA(str)[span.end - 1]);
+    follow_written(start);
+  }
+  // The line form after `length` ASCII characters written from `start` on,
+  // whose control characters were found to be `controls`.
+  void follow_ascii(const Py_UCS1 *chars, Py_ssize_t length, Py_ssize_t start, Controls controls) {
+    if (controls == Controls::none) return form_.unbroken(chars[length - 1]);
+    // Lines gathered into one piece: only their "\n" need following.
+    if (controls == Controls::newlines) return form_.ascii_lines(chars, length, start);
     follow_written(start);
   }
   // The line form after the characters written from `start` on.
