@@ -54,3 +54,17 @@ def test_line_breaks_anywhere_in_long_lines(prefix, breaks):
         text = prefix + "x" * offset + breaks + "y" * (40 - offset) + breaks + "- item" + breaks + "| c | d |"
         payload = {"answers": [{"text": text}]}
         assert outcome(Forwarding(), payload) == outcome(PLAIN, payload), text
+
+
+@pytest.mark.parametrize("letter", ["x", "\u00e9", "\u4e2d", "\U0001f600"], ids=["ASCII", "Latin-1", "UCS-2", "UCS-4"])
+def test_table_rows_wherever_the_blocks_end(letter):
+    # Long texts are scanned in blocks of characters: a "\r\n" split between two blocks, and a
+    # row whose pipes all lie in the block before its line break.
+    rows = ["| a | b |", "|---|---|", "| 1 | 2 |", ""]
+    for shift in range(1, 70):
+        for newline in ("\n", "\r\n", "\r"):
+            source = newline.join([letter * shift, *rows, letter * shift, newline])
+            lines = source.replace("\r\n", "\n").replace("\r", "\n").split("\n")
+            assert PLAIN._normalize_text_lines(source) == lines, (shift, newline)
+            payload = {"answers": [{"text": source}]}
+            assert outcome(Forwarding(), payload) == outcome(PLAIN, payload), (shift, newline)

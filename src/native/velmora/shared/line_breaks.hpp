@@ -2,6 +2,7 @@
 // breaks the text parse knows (other line separators stay inside a line).
 #pragma once
 
+#include <algorithm>
 #include <vector>
 
 #include "binding/simd.hpp"
@@ -13,38 +14,60 @@ namespace line_breaks {
 
 using tavrin::Span;
 
-// The position of the next "\n" or "\r" from `pos`, or `size`. `pipe`
-// learns whether a "|" lies before it.
-template <typename Char>
-Py_ssize_t next_break(const Char *chars, Py_ssize_t pos, Py_ssize_t size, bool &pipe) {
-#if TAVRIN_VECTOR_SCANS
-  if constexpr (sizeof(Char) <= 2) {
-    for (; pos + 16 <= size; pos += 16) {
-      const __m128i bytes = tavrin::simd::sixteen_bytes(chars + pos);
-      const unsigned pipes = tavrin::simd::bits_equal(bytes, '|');
-      if (const unsigned breaks = tavrin::simd::bits_equal(bytes, '\n') | tavrin::simd::bits_equal(bytes, '\r')) {
-        pipe |= (pipes & ((breaks & (0u - breaks)) - 1)) != 0;
-        return pos + tavrin::simd::lowest_set_bit(breaks);
-      }
-      pipe |= pipes != 0;
-    }
-  }
-#endif
-  for (; pos < size && chars[pos] != '\n' && chars[pos] != '\r'; ++pos) pipe |= chars[pos] == '|';
-  return pos;
-}
-
-// The lines into `lines`, and into `pipes` whether each holds a "|".
+// The lines into `lines`, and into `pipes` whether each holds a "|", in one
+// pass: a block of characters is read once, however many lines end in it.
 template <typename Char, class Lines, class Pipes>
 void split(const Char *chars, Py_ssize_t size, Lines &lines, Pipes &pipes) {
-  Py_ssize_t start = 0;
-  bool pipe = false;
-  for (Py_ssize_t pos = next_break(chars, 0, size, pipe); pos < size; pos = next_break(chars, start, size, pipe)) {
+  Py_ssize_t start = 0;  // where the current line starts
+  bool pipe = false;     // whether the current line holds a "|" so far
+  // Ends the current line at the "\n" or "\r" at `pos`; the "\n" of a
+  // "\r\n" ended nothing (the line after it starts beyond it).
+  const auto end_line = [&](Py_ssize_t pos) {
+    if (pos < start) return;
     lines.push_back({start, pos});
     pipes.push_back(pipe);
     pipe = false;
-    if (chars[pos] == '\r' && pos + 1 < size && chars[pos + 1] == '\n') ++pos;
     start = pos + 1;
+    if (chars[pos] == '\r' && start < size && chars[start] == '\n') ++start;
+  };
+  Py_ssize_t pos = 0;
+#if TAVRIN_VECTOR_SCANS
+  if constexpr (sizeof(Char) <= 2) {
+    using namespace tavrin::simd;
+    // The lines ending in the block read at `base`, from its bit masks (bit i
+    // for the character at base + i).
+    const auto end_lines = [&](Py_ssize_t base, unsigned bars, unsigned breaks) {
+      for (; breaks; breaks &= breaks - 1) {
+        const unsigned bit = static_cast<unsigned>(lowest_set_bit(breaks));
+        pipe |= (bars & ((1u << bit) - 1)) != 0;
+        bars &= ~((2u << bit) - 1);  // 0 from bit 31: the mask is then all ones
+        end_line(base + bit);
+      }
+      pipe |= bars != 0;
+    };
+    const auto breaks_in = [](__m128i bytes) { return bits_equal(bytes, '\n') | bits_equal(bytes, '\r'); };
+    for (; pos + 32 <= size; pos += 32) {
+      const __m128i low = sixteen_bytes(chars + pos);
+      const __m128i high = sixteen_bytes(chars + pos + 16);
+      end_lines(pos, bits_equal(low, '|') | bits_equal(high, '|') << 16, breaks_in(low) | breaks_in(high) << 16);
+    }
+    // The rest as one or two blocks of sixteen, the last one ending with the
+    // text (its characters read before are left out).
+    while (pos < size && size >= 16) {
+      const Py_ssize_t base = std::min(pos, size - 16);
+      const auto seen = static_cast<unsigned>(pos - base);
+      const __m128i bytes = sixteen_bytes(chars + base);
+      end_lines(base, bits_equal(bytes, '|') >> seen << seen, breaks_in(bytes) >> seen << seen);
+      pos = base + 16;
+    }
+  }
+#endif
+  for (; pos < size; ++pos) {
+    if (chars[pos] == '\n' || chars[pos] == '\r') {
+      end_line(pos);
+    } else {
+      pipe |= chars[pos] == '|';
+    }
   }
   lines.push_back({start, size});
   pipes.push_back(pipe);
@@ -79,6 +102,13 @@ template <class Lines, class Pipes>
 void split_lines(tavrin::Borrowed str, Lines &lines, Pipes &pipes) {
   PyObject *text = str.get();
   const Py_ssize_t size = PyUnicode_GET_LENGTH(text);
+  // Room for lines of forty characters on average, as answers mostly have:
+  // the lists of a long text are not regrown line by line.
+  if (size > 256) {
+    const auto expected = static_cast<std::size_t>(size / 40 + 1);
+    lines.reserve(expected);
+    pipes.reserve(expected);
+  }
   switch (PyUnicode_KIND(text)) {
     case PyUnicode_1BYTE_KIND:
       return line_breaks::split(PyUnicode_1BYTE_DATA(text), size, lines, pipes);
