@@ -21,6 +21,16 @@
 #define TAVRIN_VECTOR_SCANS 0
 #endif
 
+// TAVRIN_INLINE: a small function that must be inlined where a compiler's
+// own judgement leaves a call (one per piece in the loops over many pieces).
+#if defined(_MSC_VER)
+#define TAVRIN_INLINE __forceinline
+#elif defined(__GNUC__) || defined(__clang__)
+#define TAVRIN_INLINE inline __attribute__((always_inline))
+#else
+#define TAVRIN_INLINE inline
+#endif
+
 #if defined(_WIN32)
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN

@@ -15,7 +15,9 @@
 
 namespace tavrin {
 
-inline bool is_space(Py_UCS4 ch) { return Py_UNICODE_ISSPACE(ch); }
+// str.isspace() of one character. Printable ASCII, most of any text, is
+// told apart by one comparison before the interpreter's table is read.
+inline bool is_space(Py_UCS4 ch) { return ch - 0x21u >= 0x7Fu - 0x21u && Py_UNICODE_ISSPACE(ch); }
 
 // str.splitlines() line boundaries ("\r\n" is handled by the caller).
 inline bool is_line_break(Py_UCS4 ch) { return Py_UNICODE_ISLINEBREAK(ch); }
@@ -38,8 +40,14 @@ class StrView {
   Span all() const { return {0, size_}; }
   Py_UCS4 operator[](Py_ssize_t index) const { return PyUnicode_READ(kind_, data_, index); }
 
-  Span strip(Span span) const { return rstrip(lstrip(span)); }
   // The storage kind is looked at once, not for every character.
+  Span strip(Span span) const {
+    return by_kind([&](const auto *chars) {
+      while (span.begin < span.end && is_space(chars[span.begin])) ++span.begin;
+      while (span.end > span.begin && is_space(chars[span.end - 1])) --span.end;
+      return span;
+    });
+  }
   Span lstrip(Span span) const {
     return by_kind([&](const auto *chars) {
       while (span.begin < span.end && is_space(chars[span.begin])) ++span.begin;

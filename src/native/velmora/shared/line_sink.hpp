@@ -173,7 +173,7 @@ class AsciiRuns {
     flush();
     sink_.begin_line();
   }
-  void write(PyObject *str, Span span) {
+  TAVRIN_INLINE void write(PyObject *str, Span span) {
     if (PyUnicode_IS_ASCII(str) &&
         gather(reinterpret_cast<const char *>(PyUnicode_1BYTE_DATA(str)) + span.begin, span.size()))
       return;
@@ -202,7 +202,7 @@ class AsciiRuns {
   void finish() { flush(); }
 
  private:
-  bool gather(const char *ascii, Py_ssize_t length) {
+  TAVRIN_INLINE bool gather(const char *ascii, Py_ssize_t length) {
     if (length > static_cast<Py_ssize_t>(sizeof run_) - size_) return false;
     std::memcpy(run_ + size_, ascii, static_cast<std::size_t>(length));
     size_ += length;
