@@ -9,11 +9,11 @@ run removes only its own, and whatever a killed run left can neither clash
 with a later run's files nor pass for a report.
 
 Making reports durable one by one (an fsync each) waits for the file system's
-journal once per report. On POSIX systems the main process instead syncs a
-batch of staged reports side by side, in threads (fdatasync, which the journal
-commits together), then renames them; on Windows each report is synced as it
-is staged (by the worker process or thread that rendered it, if any, so
-that workers sync side by side). The folder itself is synced at the end
+journal once per report. A report is staged by the worker process or thread
+that rendered it, if any, so that workers write side by side. On POSIX
+systems the main process then syncs a batch of staged reports side by side,
+in threads (fdatasync, which the journal commits together), and renames
+them; on Windows each report is synced as it is staged. The folder itself is synced at the end
 (where it can be), so that the renames are durable too.
 """
 

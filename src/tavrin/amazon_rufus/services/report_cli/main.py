@@ -16,7 +16,7 @@ from .console import Console
 from .destination import FOLDER_ERRORS, Destination, DestinationError, os_reason
 from .planning import label, plan
 from .rendering import Outcome, Rendered, Settings, Task, stage
-from .runners import InProcess, WorkerProcesses, WorkerThreads, usable_cpus, workers
+from .runners import InProcess, WorkerProcesses, WorkerThreads, future_result, usable_cpus, workers
 
 EXIT_OK = 0
 EXIT_OUTPUT_CLOSED = 1
@@ -81,6 +81,10 @@ class _Run:
         # rendered: the file system's work overlaps the formatter's.
         self._writer: ThreadPoolExecutor | None = None
         self._writing: Future[Outcome] | None = None
+        # A full batch is made durable by a thread of its own while the next one is rendered and
+        # staged; its outcomes are delivered once that is done, before the next batch's.
+        self._syncer: ThreadPoolExecutor | None = None
+        self._syncing: tuple[Future[None], list[Outcome]] | None = None
 
     def execute(self) -> int:
         destination = self._destination
@@ -138,9 +142,10 @@ class _Run:
                 runner.close(interrupted=True)
             raise
         finally:
-            # A stopped run cleans up only once no report is being written.
-            if self._writer is not None:
-                self._writer.shutdown(wait=True)
+            # A stopped run cleans up only once no report is being written or synced.
+            for executor in (self._writer, self._syncer):
+                if executor is not None:
+                    executor.shutdown(wait=True)
 
     def _take(self, item: Outcome | Rendered, out: BinaryIO | None) -> None:
         """The next outcome in input order, or the next report to stage (while the report before
@@ -172,21 +177,35 @@ class _Run:
         self._batch.append(outcome)
         self._batch_bytes += outcome.size
         if len(self._batch) >= BATCH_REPORTS or self._batch_bytes >= BATCH_BYTES:
-            self._flush(out)
+            self._flush(out, wait=False)
 
-    def _flush(self, out: BinaryIO | None) -> None:
+    def _flush(self, out: BinaryIO | None, wait: bool = True) -> None:
         """Make the batch's staged reports durable, then deliver its outcomes in order: a report
-        is never renamed into place before its content is on disk."""
+        is never renamed into place before its content is on disk. Without `wait`, the batch is
+        made durable while the next one is rendered (the batch before it is delivered first)."""
+        self._deliver_synced(out)
         batch, self._batch, self._batch_bytes = self._batch, [], 0
-        staged = [outcome for outcome in batch if outcome.staged is not None]
-        if staged:
-            assert self._destination is not None
-            try:
-                self._destination.sync_staged([outcome.staged for outcome in staged if outcome.staged])
-            except OSError as error:
-                # Left to the clean-up of a stopped run: none of the batch is published.
-                target = self._tasks[staged[0].index].target
-                raise _FolderFailed(f"cannot write {target}: {os_reason(error)}") from None
+        if not batch:
+            return
+        assert self._destination is not None
+        if self._syncer is None:
+            self._syncer = ThreadPoolExecutor(1, thread_name_prefix="rufus-report-syncer")
+        staged = [outcome.staged for outcome in batch if outcome.staged is not None]
+        self._syncing = (self._syncer.submit(self._destination.sync_staged, staged), batch)
+        if wait:
+            self._deliver_synced(out)
+
+    def _deliver_synced(self, out: BinaryIO | None) -> None:
+        """Deliver the batch being made durable, once it is."""
+        if self._syncing is None:
+            return
+        (syncing, batch), self._syncing = self._syncing, None
+        try:
+            future_result(syncing)
+        except OSError as error:
+            # Left to the clean-up of a stopped run: none of the batch is published.
+            first = next(outcome for outcome in batch if outcome.staged is not None)
+            raise _FolderFailed(f"cannot write {self._tasks[first.index].target}: {os_reason(error)}") from None
         for outcome in batch:
             self._deliver(outcome, out)
 

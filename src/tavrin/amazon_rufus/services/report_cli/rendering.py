@@ -1,6 +1,7 @@
 """One task: read an input, render its report, and hand it on (to be staged in the output folder,
 or as bytes to print). The same code runs in the main process, in worker processes and in worker
-threads; staging is the main process's (worker threads stage their own reports)."""
+threads; a report is staged by the worker that rendered it, or by the main process's writer
+thread when there is no worker."""
 
 from __future__ import annotations
 
@@ -43,8 +44,7 @@ class Outcome:
 
 @dataclass
 class Rendered:
-    """A report to be staged: its pieces are encoded as they are written (a worker process
-    sends them encoded)."""
+    """A report to be staged: its pieces are encoded as they are written."""
 
     index: int
     target: Path

@@ -77,9 +77,9 @@ class WorkerThreads:
         for task in tasks:
             pending.append(self._pool.submit(self._run, task))
             if len(pending) >= self._lead:
-                yield _result(pending.popleft())
+                yield future_result(pending.popleft())
         while pending:
-            yield _result(pending.popleft())
+            yield future_result(pending.popleft())
 
     def _run(self, task: Task) -> Outcome | Rendered:
         renderer = getattr(self._local, "renderer", None)
@@ -98,7 +98,8 @@ class WorkerThreads:
         self._pool.shutdown(wait=True, cancel_futures=interrupted)
 
 
-def _result(future: Future[Outcome | Rendered]) -> Outcome | Rendered:
+def future_result(future: Future[Any]) -> Any:
+    """A future's result, waited for so that Ctrl-C still gets in (see WAKE_SECONDS)."""
     while True:
         try:
             return future.result(WAKE_SECONDS)
@@ -237,13 +238,10 @@ def _serve(connection: Connection, settings: Settings, inherited: list[int]) -> 
             return
         outcome = renderer.render(task)
         if isinstance(outcome, Rendered):
-            destination = settings.destination
-            assert destination is not None
-            if destination.sync_each:
-                # Where each report is synced on its own, the workers sync theirs side by side.
-                outcome = stage(destination, outcome)
-            else:
-                outcome.chunks = list(outcome.chunks)
+            # Each worker writes the reports it rendered, side by side with the others (and
+            # syncs them where each is synced on its own): only their names go back.
+            assert settings.destination is not None
+            outcome = stage(settings.destination, outcome)
         try:
             connection.send(outcome)
         except OSError:  # the main process is gone: nobody will publish this report
