@@ -160,3 +160,38 @@ def test_a_worker_that_dies_fails_its_input_only(mixed_inputs: Path, road: str, 
     assert files is not None and sorted(files) == sorted(
         Path(name).stem + ".md" for name in names if name != "dies.json"
     )
+
+
+@pytest.mark.parametrize("road, jobs", [("processes", "1"), ("processes", "2"), ("threads", "2")])
+def test_each_report_is_renamed_in_input_order_once_it_is_durable(
+    tmp_path: Path, monkeypatch: pytest.MonkeyPatch, road: str, jobs: str
+) -> None:
+    # Batches are made durable while the next ones are rendered: no rename may overtake a sync.
+    from tavrin.amazon_rufus.services.report_cli import destination, main, runners
+
+    names = [f"p{number:03}.json" for number in range(80)]  # more than two batches
+    write_files(tmp_path, {name: payload(f"Question {name}?") for name in names})
+    Destination = destination.Destination
+    sync_staged, publish, sync_folder = Destination.sync_staged, Destination.publish, Destination.sync_folder
+    synced: set[str] = set()
+    events: list[str] = []
+
+    def synced_staged(self: destination.Destination, paths: list[str]) -> None:
+        sync_staged(self, paths)
+        synced.update(paths)
+
+    def published(self: destination.Destination, staged: str, target: Path) -> None:
+        assert staged in synced, f"{target.name} renamed before it was synced"
+        events.append(target.name)
+        publish(self, staged, target)
+
+    def synced_folder(self: destination.Destination) -> None:
+        events.append("folder synced")
+        sync_folder(self)
+
+    monkeypatch.setattr(Destination, "sync_staged", synced_staged)
+    monkeypatch.setattr(Destination, "publish", published)
+    monkeypatch.setattr(Destination, "sync_folder", synced_folder)
+    monkeypatch.setattr(runners, "gil_enabled", lambda: road == "processes")
+    assert main(["-j", jobs, "-o", str(tmp_path / "out"), *(str(tmp_path / name) for name in names)]) == 0
+    assert events == [Path(name).stem + ".md" for name in names] + ["folder synced"]
