@@ -13,8 +13,8 @@ journal once per report. A report is staged by the worker process or thread
 that rendered it, if any, so that workers write side by side. On POSIX
 systems the main process then syncs a batch of staged reports side by side,
 in threads (fdatasync, which the journal commits together), and renames
-them; on Windows each report is synced as it is staged. The folder itself is synced at the end
-(where it can be), so that the renames are durable too.
+them; on Windows each report is synced as it is staged. The folder itself is
+synced at the end (where it can be), so that the renames are durable too.
 """
 
 from __future__ import annotations
