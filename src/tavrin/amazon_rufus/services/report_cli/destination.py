@@ -22,10 +22,12 @@ from __future__ import annotations
 import contextlib
 import errno
 import os
-import secrets
 from collections.abc import Iterable
-from concurrent.futures import ThreadPoolExecutor
 from pathlib import Path
+from typing import TYPE_CHECKING
+
+if TYPE_CHECKING:
+    from concurrent.futures import ThreadPoolExecutor
 
 # Failures of the folder as a whole: every further report would fail the same way.
 FOLDER_ERRORS = frozenset(filter(None, (errno.ENOSPC, errno.EROFS, getattr(errno, "EDQUOT", None))))
@@ -61,7 +63,7 @@ class Destination:
     def __init__(self, directory: Path) -> None:
         self.directory = directory
         self.label = str(directory)
-        self._suffix = f".{secrets.token_hex(8)}.tmp"
+        self._suffix = f".{os.urandom(8).hex()}.tmp"  # what secrets.token_hex does, without its imports
         self.case_insensitive = False
         self.written = 0  # reports published by this run
         self._publishing: tuple[str, int] | None = None  # a rename under way, and the count before it
@@ -138,6 +140,8 @@ class Destination:
         if self.sync_each or not paths:
             return
         if self._syncing is None:
+            from concurrent.futures import ThreadPoolExecutor  # on first use, as in main
+
             self._syncing = ThreadPoolExecutor(SYNC_THREADS, thread_name_prefix="rufus-report-sync")
         for _ in self._syncing.map(_sync_file, paths):
             pass

@@ -8,8 +8,7 @@ import signal
 import sys
 import threading
 from collections.abc import Sequence
-from concurrent.futures import Future, ThreadPoolExecutor
-from typing import BinaryIO
+from typing import TYPE_CHECKING, BinaryIO
 
 from .arguments import build_parser
 from .console import Console
@@ -17,6 +16,9 @@ from .destination import FOLDER_ERRORS, Destination, DestinationError, os_reason
 from .planning import label, plan
 from .rendering import Outcome, Rendered, Settings, Task, stage
 from .runners import InProcess, WorkerProcesses, WorkerThreads, future_result, usable_cpus, workers
+
+if TYPE_CHECKING:
+    from concurrent.futures import Future, ThreadPoolExecutor
 
 EXIT_OK = 0
 EXIT_OUTPUT_CLOSED = 1
@@ -156,6 +158,10 @@ class _Run:
             return
         assert self._destination is not None
         if self._writer is None:
+            # Imported on first use (with the logging it imports): printing needs no thread pool,
+            # and a run of one report is mostly start-up.
+            from concurrent.futures import ThreadPoolExecutor
+
             self._writer = ThreadPoolExecutor(1, thread_name_prefix="rufus-report-writer")
         self._writing = self._writer.submit(stage, self._destination, item)
 
@@ -189,6 +195,8 @@ class _Run:
             return
         assert self._destination is not None
         if self._syncer is None:
+            from concurrent.futures import ThreadPoolExecutor  # on first use, as above
+
             self._syncer = ThreadPoolExecutor(1, thread_name_prefix="rufus-report-syncer")
         staged = [outcome.staged for outcome in batch if outcome.staged is not None]
         self._syncing = (self._syncer.submit(self._destination.sync_staged, staged), batch)

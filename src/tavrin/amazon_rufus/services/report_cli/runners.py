@@ -6,18 +6,19 @@ every process or thread it started, the interpreter's helper processes included.
 from __future__ import annotations
 
 import contextlib
-import multiprocessing
 import os
 import signal
 import sys
 import threading
 from collections import deque
 from collections.abc import Iterator, Sequence
-from concurrent.futures import Future, ThreadPoolExecutor
-from multiprocessing.connection import Connection, wait
-from typing import Any
+from typing import TYPE_CHECKING, Any
 
 from .rendering import Outcome, Rendered, Renderer, Settings, Task, stage
+
+if TYPE_CHECKING:
+    from concurrent.futures import Future
+    from multiprocessing.connection import Connection
 
 # How far past the oldest unfinished task the workers may run, per worker: it bounds the
 # finished reports held back (in memory, or staged on disk) until their turn comes.
@@ -70,6 +71,8 @@ class WorkerThreads:
         self._settings = settings
         self._lead = LEAD_PER_WORKER * count
         self._local = threading.local()
+        from concurrent.futures import ThreadPoolExecutor  # on first use, as in main
+
         self._pool = ThreadPoolExecutor(count, thread_name_prefix="rufus-report-render")
 
     def outcomes(self, tasks: Sequence[Task]) -> Iterator[Outcome | Rendered]:
@@ -112,6 +115,10 @@ class WorkerProcesses:
     at a time each; a worker that dies fails its task only, and another takes its place."""
 
     def __init__(self, settings: Settings, count: int) -> None:
+        # Imported only here: a run without worker processes would spend a tenth of its start-up on
+        # it.
+        import multiprocessing
+
         self._settings = settings
         self._context = multiprocessing.get_context()
         self._helpers = _Helpers()
@@ -167,6 +174,8 @@ class WorkerProcesses:
             self._send(self._start(), task)
 
     def _receive(self) -> Iterator[Outcome | Rendered]:
+        from multiprocessing.connection import wait
+
         by_handle: dict[Any, _Worker] = {}
         for worker in self._busy:
             by_handle[worker.connection] = worker
