@@ -42,23 +42,14 @@ class StrView {
 
   // The storage kind is looked at once, not for every character.
   Span strip(Span span) const {
-    return by_kind([&](const auto *chars) {
-      while (span.begin < span.end && is_space(chars[span.begin])) ++span.begin;
-      while (span.end > span.begin && is_space(chars[span.end - 1])) --span.end;
-      return span;
-    });
+    return by_kind(
+        [&](const auto *chars) { return without_trailing_space(chars, without_leading_space(chars, span)); });
   }
   Span lstrip(Span span) const {
-    return by_kind([&](const auto *chars) {
-      while (span.begin < span.end && is_space(chars[span.begin])) ++span.begin;
-      return span;
-    });
+    return by_kind([&](const auto *chars) { return without_leading_space(chars, span); });
   }
   Span rstrip(Span span) const {
-    return by_kind([&](const auto *chars) {
-      while (span.end > span.begin && is_space(chars[span.end - 1])) --span.end;
-      return span;
-    });
+    return by_kind([&](const auto *chars) { return without_trailing_space(chars, span); });
   }
   bool is_blank(Span span) const { return lstrip(span).empty(); }
   // Position of the first `ch` in `span`, or -1.
@@ -68,6 +59,16 @@ class StrView {
   bool starts_with(Span span, const char *ascii) const;
 
  private:
+  template <typename Char>
+  static Span without_leading_space(const Char *chars, Span span) {
+    while (span.begin < span.end && is_space(chars[span.begin])) ++span.begin;
+    return span;
+  }
+  template <typename Char>
+  static Span without_trailing_space(const Char *chars, Span span) {
+    while (span.end > span.begin && is_space(chars[span.end - 1])) --span.end;
+    return span;
+  }
   template <class Scan>
   Span by_kind(Scan &&scan) const {
     switch (kind_) {
