@@ -51,6 +51,14 @@ SYNC_THREADS = 16
 _datasync = getattr(os, "fdatasync", os.fsync)
 
 
+def thread_pool(threads: int, role: str) -> ThreadPoolExecutor:
+    """A pool of threads named after their role. concurrent.futures (and the logging it imports)
+    is imported on first use: printing needs no pool, and a run of one report is mostly start-up."""
+    from concurrent.futures import ThreadPoolExecutor
+
+    return ThreadPoolExecutor(threads, thread_name_prefix=f"rufus-report-{role}")
+
+
 def _sync_file(path: str) -> None:
     descriptor = os.open(path, os.O_RDONLY)
     try:
@@ -140,9 +148,7 @@ class Destination:
         if self.sync_each or not paths:
             return
         if self._syncing is None:
-            from concurrent.futures import ThreadPoolExecutor  # on first use, as in main
-
-            self._syncing = ThreadPoolExecutor(SYNC_THREADS, thread_name_prefix="rufus-report-sync")
+            self._syncing = thread_pool(SYNC_THREADS, "sync")
         for _ in self._syncing.map(_sync_file, paths):
             pass
 

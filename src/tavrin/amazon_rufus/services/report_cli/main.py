@@ -12,7 +12,7 @@ from typing import TYPE_CHECKING, BinaryIO
 
 from .arguments import build_parser
 from .console import Console
-from .destination import FOLDER_ERRORS, Destination, DestinationError, os_reason
+from .destination import FOLDER_ERRORS, Destination, DestinationError, os_reason, thread_pool
 from .planning import label, plan
 from .rendering import Outcome, Rendered, Settings, Task, stage
 from .runners import InProcess, WorkerProcesses, WorkerThreads, future_result, usable_cpus, workers
@@ -158,11 +158,7 @@ class _Run:
             return
         assert self._destination is not None
         if self._writer is None:
-            # Imported on first use (with the logging it imports): printing needs no thread pool,
-            # and a run of one report is mostly start-up.
-            from concurrent.futures import ThreadPoolExecutor
-
-            self._writer = ThreadPoolExecutor(1, thread_name_prefix="rufus-report-writer")
+            self._writer = thread_pool(1, "writer")
         self._writing = self._writer.submit(stage, self._destination, item)
 
     def _take_written(self, out: BinaryIO | None) -> None:
@@ -195,9 +191,7 @@ class _Run:
             return
         assert self._destination is not None
         if self._syncer is None:
-            from concurrent.futures import ThreadPoolExecutor  # on first use, as above
-
-            self._syncer = ThreadPoolExecutor(1, thread_name_prefix="rufus-report-syncer")
+            self._syncer = thread_pool(1, "syncer")
         staged = [outcome.staged for outcome in batch if outcome.staged is not None]
         self._syncing = (self._syncer.submit(self._destination.sync_staged, staged), batch)
         if wait:

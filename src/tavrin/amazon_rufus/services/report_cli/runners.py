@@ -14,6 +14,7 @@ from collections import deque
 from collections.abc import Iterator, Sequence
 from typing import TYPE_CHECKING, Any
 
+from .destination import thread_pool
 from .rendering import Outcome, Rendered, Renderer, Settings, Task, stage
 
 if TYPE_CHECKING:
@@ -71,9 +72,7 @@ class WorkerThreads:
         self._settings = settings
         self._lead = LEAD_PER_WORKER * count
         self._local = threading.local()
-        from concurrent.futures import ThreadPoolExecutor  # on first use, as in main
-
-        self._pool = ThreadPoolExecutor(count, thread_name_prefix="rufus-report-render")
+        self._pool = thread_pool(count, "render")
 
     def outcomes(self, tasks: Sequence[Task]) -> Iterator[Outcome | Rendered]:
         pending: deque[Future[Outcome | Rendered]] = deque()
