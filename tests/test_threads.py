@@ -152,10 +152,10 @@ def mutator(number):
     start.wait()
     while not changes or time.monotonic() < deadline:
         answers = rng.choice(shared)["answers"]
-        try:
-            answer = rng.choice(answers)
-        except IndexError:  # emptied by the other mutator
-            answer = None
+        # A snapshot: choice() reads the length twice, and a list emptied in
+        # between makes it loop for ever.
+        snapshot = tuple(answers)
+        answer = rng.choice(snapshot) if snapshot else None
         what = rng.randrange(7)
         if what == 0 or not isinstance(answer, dict):
             grow_or_shrink(rng, answers, spare_answers, 6)
